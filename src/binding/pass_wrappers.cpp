@@ -1,0 +1,153 @@
+// The wrappers of the picture passes: Calculate, the kernels and register setters, the ink
+// colours, Flatten and RemoveNoise. Each checks that the pass stays inside the buffers before
+// the core runs it.
+#include "wrappers.hpp"
+
+#include "buffer_checks.hpp"
+
+#include "../core/flatten_noise.hpp"
+#include "../core/image_state.hpp"
+#include "../core/ink_colors.hpp"
+#include "../core/kernels.hpp"
+
+namespace vantrel {
+
+namespace {
+
+PyObject *setRegisterFrom(PyObject *args, const char *format, void (*setter)(unsigned char, unsigned char, unsigned char))
+{
+    unsigned char r, g, b;
+    if (!PyArg_ParseTuple(args, format, &r, &g, &b))
+        return nullptr;
+    setter(r, g, b);
+    Py_RETURN_NONE;
+}
+
+// The kernels write the one output pixel at pos.
+PyObject *runKernel(PyObject *args, const char *format, const char *function, void (*kernel)())
+{
+    if (!PyArg_ParseTuple(args, format))
+        return nullptr;
+    if (!requireIndex(function, "outRed", outRed, pos) || !requireIndex(function, "outGreen", outGreen, pos) ||
+        !requireIndex(function, "outBlue", outBlue, pos))
+        return nullptr;
+    kernel();
+    Py_RETURN_NONE;
+}
+
+} // namespace
+
+PyObject *wrapCalculate(PyObject *, PyObject *args)
+{
+    if (!PyArg_ParseTuple(args, ":Calculate"))
+        return nullptr;
+    if (!requireInputPlanes("Calculate", gridCount(height, width)))
+        return nullptr;
+    // The written block: rows x columns output pixels, row i starting at i x outWidth.
+    const long long rows = height >= 3 ? (height - 1) / 2 : 0;
+    const long long columns = width >= 3 ? (width - 1) / 2 : 0;
+    std::size_t blockEnd = 0;
+    if (rows > 0 && columns > 0) {
+        const long long lastRowStart = (rows - 1) * outWidth;
+        if (lastRowStart < 0) {
+            PyErr_Format(PyExc_ValueError, "Calculate: outWidth is negative (%d); output rows would start before the planes",
+                         outWidth);
+            return nullptr;
+        }
+        blockEnd = static_cast<std::size_t>(lastRowStart + columns);
+    }
+    if (!requireOutputPlanes("Calculate", blockEnd))
+        return nullptr;
+    Calculate();
+    Py_RETURN_NONE;
+}
+
+PyObject *wrapCenterFilter(PyObject *, PyObject *args) { return runKernel(args, ":CenterFilter", "CenterFilter", CenterFilter); }
+PyObject *wrapAverageFilter(PyObject *, PyObject *args)
+{
+    return runKernel(args, ":AverageFilter", "AverageFilter", AverageFilter);
+}
+PyObject *wrapBSplineFilter(PyObject *, PyObject *args)
+{
+    return runKernel(args, ":BSplineFilter", "BSplineFilter", BSplineFilter);
+}
+
+PyObject *wrapSetLeftPixel(PyObject *, PyObject *args) { return setRegisterFrom(args, "bbb:SetLeftPixel", SetLeftPixel); }
+PyObject *wrapSetCenterPixel(PyObject *, PyObject *args)
+{
+    return setRegisterFrom(args, "bbb:SetCenterPixel", SetCenterPixel);
+}
+PyObject *wrapSetRightPixel(PyObject *, PyObject *args) { return setRegisterFrom(args, "bbb:SetRightPixel", SetRightPixel); }
+PyObject *wrapSetTopPixel(PyObject *, PyObject *args) { return setRegisterFrom(args, "bbb:SetTopPixel", SetTopPixel); }
+PyObject *wrapSetBottomPixel(PyObject *, PyObject *args)
+{
+    return setRegisterFrom(args, "bbb:SetBottomPixel", SetBottomPixel);
+}
+PyObject *wrapSetTopLeftPixel(PyObject *, PyObject *args)
+{
+    return setRegisterFrom(args, "bbb:SetTopLeftPixel", SetTopLeftPixel);
+}
+PyObject *wrapSetTopRightPixel(PyObject *, PyObject *args)
+{
+    return setRegisterFrom(args, "bbb:SetTopRightPixel", SetTopRightPixel);
+}
+PyObject *wrapSetBottomLeftPixel(PyObject *, PyObject *args)
+{
+    return setRegisterFrom(args, "bbb:SetBottomLeftPixel", SetBottomLeftPixel);
+}
+PyObject *wrapSetBottomRightPixel(PyObject *, PyObject *args)
+{
+    return setRegisterFrom(args, "bbb:SetBottomRightPixel", SetBottomRightPixel);
+}
+
+PyObject *wrapCalculateColorRange(PyObject *, PyObject *args)
+{
+    if (!PyArg_ParseTuple(args, ":CalculateColorRange"))
+        return nullptr;
+    if (!requireOutputPlanes("CalculateColorRange", productCount(outWidth, outHeight)))
+        return nullptr;
+    CalculateColorRange();
+    Py_RETURN_NONE;
+}
+
+PyObject *wrapStandardizeColors(PyObject *, PyObject *args)
+{
+    unsigned char value;
+    int channel;
+    if (!PyArg_ParseTuple(args, "bi:StandardizeColors", &value, &channel))
+        return nullptr;
+    return PyLong_FromLong(StandardizeColors(value, channel));
+}
+
+PyObject *wrapSetColors(PyObject *, PyObject *args)
+{
+    if (!PyArg_ParseTuple(args, ":SetColors"))
+        return nullptr;
+    if (!requireOutputPlanes("SetColors", gridCount(outHeight, outWidth)))
+        return nullptr;
+    SetColors();
+    Py_RETURN_NONE;
+}
+
+PyObject *wrapFlatten(PyObject *, PyObject *args)
+{
+    if (!PyArg_ParseTuple(args, ":Flatten"))
+        return nullptr;
+    if (!requireOutputPlanes("Flatten", productCount(outWidth, outHeight)))
+        return nullptr;
+    Flatten();
+    Py_RETURN_NONE;
+}
+
+PyObject *wrapRemoveNoise(PyObject *, PyObject *args)
+{
+    int limit;
+    if (!PyArg_ParseTuple(args, "i:RemoveNoise", &limit))
+        return nullptr;
+    if (!requireOutputPlanes("RemoveNoise", gridCount(outHeight, outWidth)))
+        return nullptr;
+    RemoveNoise(limit);
+    Py_RETURN_NONE;
+}
+
+} // namespace vantrel

@@ -1,0 +1,179 @@
+// The neighbourhood registers, the three kernels and Calculate.
+#include "kernels.hpp"
+
+#include "image_state.hpp"
+#include "overlap.hpp"
+
+#include <cstddef>
+
+namespace vantrel {
+
+namespace {
+
+void setRegister(unsigned char (&reg)[3], unsigned char r, unsigned char g, unsigned char b)
+{
+    reg[0] = r;
+    reg[1] = g;
+    reg[2] = b;
+}
+
+// The weighted sums below stay at most 255 x 16, so the quotient rounded down is exactly what a
+// single-precision accumulator divided by 9 or 16 and truncated gives.
+unsigned char averageOf(int channel)
+{
+    const int sum = centerPixel[channel] + leftPixel[channel] + rightPixel[channel] + topPixel[channel] +
+                    bottomPixel[channel] + topLeftPixel[channel] + topRightPixel[channel] +
+                    bottomLeftPixel[channel] + bottomRightPixel[channel];
+    return static_cast<unsigned char>(sum / 9);
+}
+
+unsigned char bSplineOf(int channel)
+{
+    const int sum = 4 * centerPixel[channel] +
+                    2 * (leftPixel[channel] + rightPixel[channel] + topPixel[channel] + bottomPixel[channel]) +
+                    topLeftPixel[channel] + topRightPixel[channel] + bottomLeftPixel[channel] +
+                    bottomRightPixel[channel];
+    return static_cast<unsigned char>(sum / 16);
+}
+
+// All three values are computed from the registers before the first store, since an output
+// plane may name a register.
+void storeAtPos(unsigned char r, unsigned char g, unsigned char b)
+{
+    outRed[pos] = r;
+    outGreen[pos] = g;
+    outBlue[pos] = b;
+}
+
+inline bool isBackground(int r, int g, int b)
+{
+    return g > kBackgroundCut && (r > kBackgroundCut || b > kBackgroundCut);
+}
+
+void whitenPlanes(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
+                  std::size_t n)
+{
+    for (std::size_t j = 0; j < n; ++j) {
+        const bool light = isBackground(r[j], g[j], b[j]);
+        r[j] = light ? 255 : r[j];
+        g[j] = light ? 255 : g[j];
+        b[j] = light ? 255 : b[j];
+    }
+}
+
+// One output row from input rows above, centre and below: output column j is centred on
+// input column 2j + 1.
+void bSplineRow(const unsigned char *__restrict above, const unsigned char *__restrict centre,
+                const unsigned char *__restrict below, unsigned char *__restrict out, std::size_t columns)
+{
+    for (std::size_t j = 0; j < columns; ++j) {
+        const std::size_t c = 2 * j + 1;
+        const unsigned sum = 4u * centre[c] + 2u * (centre[c - 1] + centre[c + 1] + above[c] + below[c]) +
+                             above[c - 1] + above[c + 1] + below[c - 1] + below[c + 1];
+        out[j] = static_cast<unsigned char>(sum / 16);
+    }
+}
+
+// Loads the nine registers with the neighbourhood of (row, column) of the input planes.
+void loadRegisters(const unsigned char *r, const unsigned char *g, const unsigned char *b, std::ptrdiff_t w,
+                   std::ptrdiff_t row, std::ptrdiff_t column)
+{
+    unsigned char(*const cells[9])[3] = {&topLeftPixel, &topPixel,        &topRightPixel,
+                                         &leftPixel,    &centerPixel,     &rightPixel,
+                                         &bottomLeftPixel, &bottomPixel, &bottomRightPixel};
+    for (int k = 0; k < 9; ++k) {
+        const std::ptrdiff_t index = (column + k % 3 - 1) + (row + k / 3 - 1) * w;
+        (*cells[k])[0] = r[index];
+        (*cells[k])[1] = g[index];
+        (*cells[k])[2] = b[index];
+    }
+}
+
+// The pass exactly in its order of visits, one register load and kernel call per output
+// pixel. Used when planes or registers overlap, where a store can change a later read.
+void calculateInOrder(std::ptrdiff_t w, std::ptrdiff_t h, std::ptrdiff_t outW)
+{
+    for (std::ptrdiff_t row = 0; row < h; ++row) {
+        for (std::ptrdiff_t column = 0; column < w; ++column) {
+            const std::ptrdiff_t j = column + row * w;
+            if (isBackground(red[j], green[j], blue[j])) {
+                red[j] = 255;
+                green[j] = 255;
+                blue[j] = 255;
+            }
+        }
+    }
+    long long i = 0;
+    for (std::ptrdiff_t row = 1; row < h - 1; row += 2) {
+        for (std::ptrdiff_t column = 1; column < w - 1; column += 2) {
+            loadRegisters(red, green, blue, w, row, column);
+            BSplineFilter();
+            ++pos;
+        }
+        ++i;
+        pos = static_cast<int>(i * outW);
+    }
+}
+
+} // namespace
+
+void SetLeftPixel(unsigned char r, unsigned char g, unsigned char b) { setRegister(leftPixel, r, g, b); }
+void SetCenterPixel(unsigned char r, unsigned char g, unsigned char b) { setRegister(centerPixel, r, g, b); }
+void SetRightPixel(unsigned char r, unsigned char g, unsigned char b) { setRegister(rightPixel, r, g, b); }
+void SetTopPixel(unsigned char r, unsigned char g, unsigned char b) { setRegister(topPixel, r, g, b); }
+void SetBottomPixel(unsigned char r, unsigned char g, unsigned char b) { setRegister(bottomPixel, r, g, b); }
+void SetTopLeftPixel(unsigned char r, unsigned char g, unsigned char b) { setRegister(topLeftPixel, r, g, b); }
+void SetTopRightPixel(unsigned char r, unsigned char g, unsigned char b) { setRegister(topRightPixel, r, g, b); }
+void SetBottomLeftPixel(unsigned char r, unsigned char g, unsigned char b) { setRegister(bottomLeftPixel, r, g, b); }
+void SetBottomRightPixel(unsigned char r, unsigned char g, unsigned char b) { setRegister(bottomRightPixel, r, g, b); }
+
+void CenterFilter() { storeAtPos(centerPixel[0], centerPixel[1], centerPixel[2]); }
+void AverageFilter() { storeAtPos(averageOf(0), averageOf(1), averageOf(2)); }
+void BSplineFilter() { storeAtPos(bSplineOf(0), bSplineOf(1), bSplineOf(2)); }
+
+void Calculate()
+{
+    const std::ptrdiff_t w = width, h = height, outW = outWidth;
+    const std::ptrdiff_t rows = h >= 3 ? (h - 1) / 2 : 0;
+    const std::ptrdiff_t columns = w >= 3 ? (w - 1) / 2 : 0;
+    const std::size_t inputSamples = gridCount(height, width);
+    // The written block spans rows placed outW apart; the caller guarantees it starts at or
+    // after index 0, so its last sample bounds the range the pass stores into.
+    const std::size_t blockEnd =
+        rows > 0 && columns > 0 ? static_cast<std::size_t>((rows - 1) * outW + columns) : 0;
+    unsigned char *const r = red, *const g = green, *const b = blue;
+    unsigned char *const outR = outRed, *const outG = outGreen, *const outB = outBlue;
+
+    pos = 0;
+    const bool independent =
+        !anyOverlap({{r, inputSamples}, {g, inputSamples}, {b, inputSamples}, {outR, blockEnd},
+                     {outG, blockEnd}, {outB, blockEnd}}) &&
+        !anyOverlapBetween({{r, inputSamples}, {g, inputSamples}, {b, inputSamples}, {outR, blockEnd},
+                            {outG, blockEnd}, {outB, blockEnd}},
+                           {{leftPixel, 3}, {centerPixel, 3}, {rightPixel, 3}, {topPixel, 3}, {bottomPixel, 3},
+                            {topLeftPixel, 3}, {topRightPixel, 3}, {bottomLeftPixel, 3}, {bottomRightPixel, 3}});
+    if (!independent) {
+        calculateInOrder(w, h, outW);
+        return;
+    }
+
+    whitenPlanes(r, g, b, inputSamples);
+    for (std::ptrdiff_t i = 0; i < rows; ++i) {
+        const std::ptrdiff_t centreRow = 2 * i + 1;
+        const std::ptrdiff_t outStart = i * outW;
+        const unsigned char *planes[3] = {r, g, b};
+        unsigned char *outs[3] = {outR, outG, outB};
+        for (int channel = 0; channel < 3; ++channel) {
+            const unsigned char *centre = planes[channel] + centreRow * w;
+            bSplineRow(centre - w, centre, centre + w, outs[channel] + outStart, static_cast<std::size_t>(columns));
+        }
+    }
+    if (rows > 0 && columns > 0) {
+        loadRegisters(r, g, b, w, 2 * rows - 1, 2 * columns - 1);
+        pos = static_cast<int>(rows * outW);
+    } else if (rows > 0) {
+        pos = static_cast<int>(rows * outW);
+    }
+}
+
+} // namespace vantrel
