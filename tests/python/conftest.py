@@ -34,3 +34,42 @@ def run_fresh(code):
     result = subprocess.run([sys.executable, "-c", "import vantrel\n" + code], capture_output=True, text=True,
                             check=True)
     return result.stdout
+
+
+def set_output(pixels):
+    """Allocates for an output picture of the given pixels (an H x W x 3 array-like) and stores
+    them in the output planes. The input planes get the same size and serve as the source."""
+    import numpy as np
+
+    array = np.asarray(pixels, dtype=np.uint8)
+    if array.ndim == 2:
+        array = array[np.newaxis]
+    height, width = array.shape[:2]
+    allocate(width, height, width, height)
+    c = vantrel.cvar
+    planes = (c.red, c.green, c.blue)
+    c.red, c.green, c.blue = c.outRed, c.outGreen, c.outBlue
+    vantrel.SetData(array.tobytes())
+    c.red, c.green, c.blue = planes
+    return array
+
+
+def get_output():
+    """The output planes as an outHeight x outWidth x 3 array, sample by sample."""
+    import numpy as np
+
+    c = vantrel.cvar
+    n = c.outWidth * c.outHeight
+    samples = [(vantrel.GetRed(i), vantrel.GetGreen(i), vantrel.GetBlue(i)) for i in range(n)]
+    return np.array(samples, dtype=np.uint8).reshape(c.outHeight, c.outWidth, 3)
+
+
+def register(name):
+    """The three bytes of a neighbourhood register, read through an output plane pointed at it."""
+    c = vantrel.cvar
+    saved = c.outRed
+    c.outRed = getattr(c, name)
+    try:
+        return tuple(vantrel.GetRed(i) for i in range(3))
+    finally:
+        c.outRed = saved

@@ -122,7 +122,10 @@ class TestSetDataGetData:
 
     def test_get_data_never_reads_past_data(self):
         allocate(1, 1, 1, 1)
-        c.data = c.leftPixel  # three bytes with no zero byte after the output
+        for name in dir(vantrel):
+            if name.startswith("Set") and name.endswith("Pixel"):
+                getattr(vantrel, name)(9, 9, 9)  # no zero byte in any register
+        c.data = c.leftPixel  # three bytes, and whatever lies after them is not data
         assert vantrel.GetData() == b"\x01\x01\x01"
 
 
