@@ -16,6 +16,9 @@ def fresh_state():
     vantrel.Cleanup()
     for name in ("pos", "width", "height", "outWidth", "outHeight", *INK_BYTES):
         setattr(vantrel.cvar, name, 0)
+    for name in dir(vantrel):
+        if name.startswith("Set") and name.endswith("Pixel"):  # the nine register setters
+            getattr(vantrel, name)(0, 0, 0)
     yield
     vantrel.Cleanup()
 
