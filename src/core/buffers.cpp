@@ -4,6 +4,7 @@
 
 #include "image_state.hpp"
 #include "overlap.hpp"
+#include "vector_clones.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +25,8 @@ void releaseOwned()
 }
 
 // Interleaved picture to planes, for planes and data that do not overlap: each loop is a
-// plain stream over restrict pointers.
+// plain stream over restrict pointers, which the compiler turns into byte shuffles.
+VANTREL_VECTOR_CLONES
 void splitPicture(const unsigned char *__restrict source, unsigned char *__restrict r,
                   unsigned char *__restrict g, unsigned char *__restrict b,
                   unsigned char *__restrict interleaved, std::size_t n)
@@ -38,6 +40,7 @@ void splitPicture(const unsigned char *__restrict source, unsigned char *__restr
 }
 
 // Planes to interleaved picture; no sample is written as 0, so the text stays unbroken.
+VANTREL_VECTOR_CLONES
 void joinPicture(const unsigned char *__restrict r, const unsigned char *__restrict g,
                  const unsigned char *__restrict b, unsigned char *__restrict interleaved, std::size_t n)
 {
