@@ -3,6 +3,7 @@
 
 #include "image_state.hpp"
 #include "overlap.hpp"
+#include "vector_clones.hpp"
 
 #include <cstddef>
 
@@ -50,6 +51,7 @@ inline bool isBackground(int r, int g, int b)
     return g > kBackgroundCut && (r > kBackgroundCut || b > kBackgroundCut);
 }
 
+VANTREL_VECTOR_CLONES
 void whitenPlanes(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
                   std::size_t n)
 {
@@ -63,6 +65,7 @@ void whitenPlanes(unsigned char *__restrict r, unsigned char *__restrict g, unsi
 
 // One output row from input rows above, centre and below: output column j is centred on
 // input column 2j + 1.
+VANTREL_VECTOR_CLONES
 void bSplineRow(const unsigned char *__restrict above, const unsigned char *__restrict centre,
                 const unsigned char *__restrict below, unsigned char *__restrict out, std::size_t columns)
 {
@@ -157,16 +160,26 @@ void Calculate()
         return;
     }
 
-    whitenPlanes(r, g, b, inputSamples);
-    for (std::ptrdiff_t i = 0; i < rows; ++i) {
-        const std::ptrdiff_t centreRow = 2 * i + 1;
-        const std::ptrdiff_t outStart = i * outW;
-        const unsigned char *planes[3] = {r, g, b};
-        unsigned char *outs[3] = {outR, outG, outB};
-        for (int channel = 0; channel < 3; ++channel) {
-            const unsigned char *centre = planes[channel] + centreRow * w;
-            bSplineRow(centre - w, centre, centre + w, outs[channel] + outStart, static_cast<std::size_t>(columns));
+    if (rows == 0 || columns == 0) {
+        whitenPlanes(r, g, b, inputSamples);
+    } else {
+        // Each output row reads input rows 2i .. 2i + 2; whitening them just before keeps them in
+        // the cache for the kernel instead of streaming the whole planes through memory twice.
+        // Whitening reads only its own pixel, so the order of the visits does not matter.
+        const std::size_t rowSamples = static_cast<std::size_t>(w);
+        whitenPlanes(r, g, b, rowSamples);
+        for (std::ptrdiff_t i = 0; i < rows; ++i) {
+            const std::ptrdiff_t centreRow = 2 * i + 1;
+            const std::ptrdiff_t start = centreRow * w;
+            whitenPlanes(r + start, g + start, b + start, 2 * rowSamples);
+            const std::ptrdiff_t outStart = i * outW;
+            bSplineRow(r + start - w, r + start, r + start + w, outR + outStart, static_cast<std::size_t>(columns));
+            bSplineRow(g + start - w, g + start, g + start + w, outG + outStart, static_cast<std::size_t>(columns));
+            bSplineRow(b + start - w, b + start, b + start + w, outB + outStart, static_cast<std::size_t>(columns));
         }
+        // Rows below the last neighbourhood: one when the height is even.
+        const std::size_t done = static_cast<std::size_t>(2 * rows + 1) * rowSamples;
+        whitenPlanes(r + done, g + done, b + done, inputSamples - done);
     }
     if (rows > 0 && columns > 0) {
         loadRegisters(r, g, b, w, 2 * rows - 1, 2 * columns - 1);
