@@ -3,6 +3,7 @@
 
 #include "image_state.hpp"
 #include "overlap.hpp"
+#include "vector_clones.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -13,14 +14,14 @@ namespace {
 
 inline bool isDark(int r, int g, int b) { return g < kBackgroundCut && (r < kBackgroundCut || b < kBackgroundCut); }
 
-inline bool isLightSample(int v) { return v > kBackgroundCut && v < 255; }
+inline bool isLightSample(int v) { return (v > kBackgroundCut) & (v < 255); }
 
 inline bool isPale(int r, int g, int b)
 {
     return isLightSample(g) && (isLightSample(r) || (r < kBackgroundCut && isLightSample(b)));
 }
 
-inline unsigned char darkened(int v) { return static_cast<unsigned char>(v > 30 ? v - 30 : 0); }
+inline unsigned char darkened(int v) { return static_cast<unsigned char>(std::max(v, 30) - 30); }
 
 // One pixel of Flatten, from its samples as found; stores go red, green, blue.
 inline void flattenPixel(unsigned char *r, unsigned char *g, unsigned char *b)
@@ -37,11 +38,89 @@ inline void flattenPixel(unsigned char *r, unsigned char *g, unsigned char *b)
     }
 }
 
+// Flatten over planes that do not overlap: every sample is stored, changed or not, and the
+// tests combine with & and | instead of && and ||, so the loop has no branches and vectorises.
+VANTREL_VECTOR_CLONES
 void flattenPlanes(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
                    std::size_t n)
 {
-    for (std::size_t k = 0; k < n; ++k)
-        flattenPixel(r + k, g + k, b + k);
+    for (std::size_t k = 0; k < n; ++k) {
+        const unsigned char R = r[k], G = g[k], B = b[k];
+        const bool lightR = isLightSample(R), lightG = isLightSample(G), lightB = isLightSample(B);
+        const bool darkR = R < kBackgroundCut, darkG = G < kBackgroundCut, darkB = B < kBackgroundCut;
+        const bool pale = lightG & (lightR | (darkR & lightB));
+        const bool dark = darkG & (darkR | darkB);
+        // A pale pixel loses 30 (floored at 0), a dark one is masked to 0; no pixel is both.
+        const unsigned char loss = pale ? 30 : 0;
+        const unsigned char keep = dark ? 0 : 0xFF;
+        r[k] = static_cast<unsigned char>((std::max(R, loss) - loss) & keep);
+        g[k] = static_cast<unsigned char>((std::max(G, loss) - loss) & keep);
+        b[k] = static_cast<unsigned char>((std::max(B, loss) - loss) & keep);
+    }
+}
+
+// Bounds of the speck window: the row test admits rows above only when they are > 0 and rows
+// below only when they are < h; the column test likewise (column 0 counts only for its own
+// pixel). So the window is a rectangle whose first row or column is 1 unless it is the pixel's.
+inline std::ptrdiff_t windowStart(std::ptrdiff_t centre, std::ptrdiff_t reach)
+{
+    return centre == 0 ? 0 : std::max<std::ptrdiff_t>(centre - reach, 1);
+}
+
+// Adds to counts[c - first] the dark pixels of column c, for columns first .. first + n - 1, in
+// the rows of the planes that rows points at (rowCount of them, w apart).
+VANTREL_VECTOR_CLONES
+void countDarkColumns(const unsigned char *__restrict r, const unsigned char *__restrict g,
+                      const unsigned char *__restrict b, std::ptrdiff_t w, std::ptrdiff_t rowCount,
+                      unsigned char *__restrict counts, std::size_t n)
+{
+    for (std::size_t c = 0; c < n; ++c)
+        counts[c] = 0;
+    for (std::ptrdiff_t row = 0; row < rowCount; ++row) {
+        const unsigned char *rr = r + row * w, *gg = g + row * w, *bb = b + row * w;
+        for (std::size_t c = 0; c < n; ++c)
+            counts[c] = static_cast<unsigned char>(
+                counts[c] + ((gg[c] < kBackgroundCut) & ((rr[c] < kBackgroundCut) | (bb[c] < kBackgroundCut))));
+    }
+}
+
+// RemoveNoise over planes that do not overlap. Each visited row is cut into segments; for a
+// segment the dark pixels of every window column are counted once, from the planes as they
+// stand, and each pixel sums at most five column counts. When a dark pixel is erased its
+// column count drops, so the pixels after it see the erasure, as in the pass pixel by pixel.
+// Columns that a segment shares with the one before are counted again from the planes, which
+// already hold the earlier erasures.
+void removeNoiseByColumns(unsigned char *r, unsigned char *g, unsigned char *b, std::ptrdiff_t w,
+                          std::ptrdiff_t h, int limit)
+{
+    constexpr std::ptrdiff_t kSegment = 4096;
+    unsigned char counts[kSegment + 4];
+    for (std::ptrdiff_t i = 0; i < h; i += 7) {
+        const std::ptrdiff_t top = windowStart(i, 3);
+        const std::ptrdiff_t bottom = std::min<std::ptrdiff_t>(i + 3, h - 1);
+        for (std::ptrdiff_t start = 0; start < w; start += kSegment) {
+            const std::ptrdiff_t end = std::min(start + kSegment, w);
+            const std::ptrdiff_t first = std::max<std::ptrdiff_t>(start - 2, 0);
+            const std::ptrdiff_t last = std::min<std::ptrdiff_t>(end + 2, w); // one past
+            const std::ptrdiff_t origin = top * w + first;
+            countDarkColumns(r + origin, g + origin, b + origin, w, bottom - top + 1, counts,
+                             static_cast<std::size_t>(last - first));
+            for (std::ptrdiff_t j = start; j < end; ++j) {
+                const std::ptrdiff_t left = windowStart(j, 2);
+                const std::ptrdiff_t right = std::min<std::ptrdiff_t>(j + 2, w - 1);
+                int count = 0;
+                for (std::ptrdiff_t c = left; c <= right; ++c)
+                    count += counts[c - first];
+                if (count <= limit) {
+                    const std::ptrdiff_t k = j + i * w;
+                    counts[j - first] = static_cast<unsigned char>(counts[j - first] - isDark(r[k], g[k], b[k]));
+                    r[k] = 255;
+                    g[k] = 255;
+                    b[k] = 255;
+                }
+            }
+        }
+    }
 }
 
 } // namespace
@@ -63,14 +142,18 @@ void RemoveNoise(int limit)
 {
     const std::ptrdiff_t w = outWidth, h = outHeight;
     unsigned char *const r = outRed, *const g = outGreen, *const b = outBlue;
-    // The window's row test admits rows above only when they are > 0 and rows below only when
-    // they are < h; its column test likewise (column 0 counts only for its own pixel). So the
-    // window is a rectangle whose first row or column is 1 unless it is the pixel's own.
+    const std::size_t n = gridCount(outHeight, outWidth);
+    if (!anyOverlap({{r, n}, {g, n}, {b, n}})) {
+        removeNoiseByColumns(r, g, b, w, h, limit);
+        return;
+    }
+    // Overlapping planes: an erasure in one plane may change a sample of another anywhere in
+    // the window, so count every window cell afresh, pixel by pixel.
     for (std::ptrdiff_t i = 0; i < h; i += 7) {
-        const std::ptrdiff_t top = i == 0 ? 0 : std::max<std::ptrdiff_t>(i - 3, 1);
+        const std::ptrdiff_t top = windowStart(i, 3);
         const std::ptrdiff_t bottom = std::min<std::ptrdiff_t>(i + 3, h - 1);
         for (std::ptrdiff_t j = 0; j < w; ++j) {
-            const std::ptrdiff_t left = j == 0 ? 0 : std::max<std::ptrdiff_t>(j - 2, 1);
+            const std::ptrdiff_t left = windowStart(j, 2);
             const std::ptrdiff_t right = std::min<std::ptrdiff_t>(j + 2, w - 1);
             int count = 0;
             for (std::ptrdiff_t row = top; row <= bottom; ++row)
