@@ -3,8 +3,12 @@
 
 #include "image_state.hpp"
 #include "overlap.hpp"
+#include "vector_clones.hpp"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace vantrel {
 
@@ -82,11 +86,126 @@ inline void recolourPixel(unsigned char *r, unsigned char *g, unsigned char *b, 
     }
 }
 
+// Pixels that one sweep of the vector loops below takes; their classes live on the stack.
+constexpr std::size_t kChunk = 512;
+
+enum PixelClass : unsigned char { kBackgroundPixel = 0, kNeutralPixel = 1, kInkPixel = 2 };
+
+// The ink test on its own, as all ones or zero: the dominance tests of the three inks. At most
+// one holds, so their order does not matter here.
+inline int inkMask(int R, int G, int B)
+{
+    return -static_cast<int>(((R >= G + kDominanceMargin) & (R >= B + kDominanceMargin)) |
+                             ((G >= R + kDominanceMargin) & (G >= B + kDominanceMargin)) |
+                             ((B >= R + kDominanceMargin) & (B >= G + kDominanceMargin)));
+}
+
+// First sweep of SetColors over planes that do not overlap: background pixels become white
+// and every pixel's class is noted; other pixels keep their samples. Counts neutral and ink
+// pixels so the later sweeps can skip a chunk without them, which on a whiteboard is most.
+// The tests use & and | and the stores are unconditional, so the loop has no branches.
+VANTREL_VECTOR_CLONES
+void classifyChunk(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
+                   unsigned char *__restrict classes, std::size_t n, unsigned &neutrals, unsigned &inks)
+{
+    unsigned neutralCount = 0, inkCount = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const int R = r[k], G = g[k], B = b[k];
+        const int background = -static_cast<int>((G > kBackgroundCut) & ((R > kBackgroundCut) | (B > kBackgroundCut)));
+        const int ink = inkMask(R, G, B) & ~background;
+        const int neutral = ~(ink | background);
+        // A background sample or-ed with 255 is white; the others keep their value.
+        r[k] = static_cast<unsigned char>(R | background);
+        g[k] = static_cast<unsigned char>(G | background);
+        b[k] = static_cast<unsigned char>(B | background);
+        classes[k] = static_cast<unsigned char>((neutral & kNeutralPixel) | (ink & kInkPixel));
+        neutralCount += static_cast<unsigned>(neutral & 1);
+        inkCount += static_cast<unsigned>(ink & 1);
+    }
+    neutrals = neutralCount;
+    inks = inkCount;
+}
+
+// Second sweep: neutral pixels become the grey of their luminance, others stay as they are.
+// The luminance is the same double-precision expression as everywhere, so the vector lanes
+// round exactly like scalar code.
+VANTREL_VECTOR_CLONES
+void greyChunk(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
+               const unsigned char *__restrict classes, std::size_t n)
+{
+    for (std::size_t k = 0; k < n; ++k) {
+        const int R = r[k], G = g[k], B = b[k];
+        const int neutral = -static_cast<int>(classes[k] == kNeutralPixel);
+        const int grey = 15 * (luminance(R, G, B) / 25);
+        r[k] = static_cast<unsigned char>(R ^ ((R ^ grey) & neutral));
+        g[k] = static_cast<unsigned char>(G ^ ((G ^ grey) & neutral));
+        b[k] = static_cast<unsigned char>(B ^ ((B ^ grey) & neutral));
+    }
+}
+
 void recolourPlanes(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
                     std::size_t n, const unsigned char (*levels)[256])
 {
-    for (std::size_t k = 0; k < n; ++k)
-        recolourPixel(r + k, g + k, b + k, levels);
+    unsigned char classes[kChunk];
+    for (std::size_t start = 0; start < n; start += kChunk) {
+        const std::size_t count = std::min(kChunk, n - start);
+        unsigned char *const cr = r + start, *const cg = g + start, *const cb = b + start;
+        unsigned neutrals, inks;
+        classifyChunk(cr, cg, cb, classes, count, neutrals, inks);
+        if (neutrals != 0)
+            greyChunk(cr, cg, cb, classes, count);
+        if (inks == 0)
+            continue;
+        // Ink pixels still hold their samples as found: re-colour them one by one, skipping
+        // eight classes at a time where none is ink (the kInkPixel bit is clear in all).
+        std::size_t k = 0;
+        for (; k + 8 <= count; k += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, classes + k, 8);
+            if ((word & 0x0202020202020202u) == 0)
+                continue;
+            for (std::size_t e = k; e < k + 8; ++e)
+                if (classes[e] == kInkPixel)
+                    recolourPixel(cr + e, cg + e, cb + e, levels);
+        }
+        for (; k < count; ++k)
+            if (classes[k] == kInkPixel)
+                recolourPixel(cr + k, cg + k, cb + k, levels);
+    }
+}
+
+// Widens the running highest and lowest luminance of each ink over n pixels. At most one ink
+// test holds for a pixel, and max and min do not depend on the order of visits, so the loop
+// keeps six running values in vector lanes. The luminance is the same double-precision
+// expression as everywhere, so the vector lanes round exactly like scalar code.
+VANTREL_VECTOR_CLONES
+void measureInks(const unsigned char *__restrict r, const unsigned char *__restrict g,
+                  const unsigned char *__restrict b, std::size_t n, int *__restrict maxima,
+                  int *__restrict minima)
+{
+    int maxRed = maxima[kRedInk], maxGreen = maxima[kGreenInk], maxBlue = maxima[kBlueInk];
+    int minRed = minima[kRedInk], minGreen = minima[kGreenInk], minBlue = minima[kBlueInk];
+    for (std::size_t k = 0; k < n; ++k) {
+        const int R = r[k], G = g[k], B = b[k];
+        const int L = luminance(R, G, B);
+        // All ones for a pixel of the ink, else zero: a pixel of another ink offers 0 to the
+        // maximum and 255 to the minimum (L is at most 255), which change nothing.
+        const int red = -static_cast<int>((R >= G + kDominanceMargin) & (R >= B + kDominanceMargin));
+        const int green = -static_cast<int>((G >= R + kDominanceMargin) & (G >= B + kDominanceMargin));
+        const int blue = -static_cast<int>((B >= R + kDominanceMargin) & (B >= G + kDominanceMargin));
+        maxRed = std::max(maxRed, L & red);
+        minRed = std::min(minRed, L | (~red & 255));
+        maxGreen = std::max(maxGreen, L & green);
+        minGreen = std::min(minGreen, L | (~green & 255));
+        maxBlue = std::max(maxBlue, L & blue);
+        minBlue = std::min(minBlue, L | (~blue & 255));
+    }
+    maxima[kRedInk] = maxRed;
+    maxima[kGreenInk] = maxGreen;
+    maxima[kBlueInk] = maxBlue;
+    minima[kRedInk] = minRed;
+    minima[kGreenInk] = minGreen;
+    minima[kBlueInk] = minBlue;
 }
 
 } // namespace
@@ -95,18 +214,8 @@ void CalculateColorRange()
 {
     int maxima[3] = {0, 0, 0};
     int minima[3] = {255, 255, 255};
-    const std::size_t n = productCount(outWidth, outHeight);
-    const unsigned char *const r = outRed, *const g = outGreen, *const b = outBlue;
-    for (std::size_t i = 0; i < n; ++i) {
-        const int ink = inkOf(r[i], g[i], b[i]);
-        if (ink == kNoInk)
-            continue;
-        const int L = luminance(r[i], g[i], b[i]);
-        if (L > maxima[ink])
-            maxima[ink] = L;
-        if (L < minima[ink])
-            minima[ink] = L;
-    }
+    // Only reads: the planes may overlap each other without changing the result.
+    measureInks(outRed, outGreen, outBlue, productCount(outWidth, outHeight), maxima, minima);
     redInkMax = static_cast<unsigned char>(maxima[kRedInk]);
     redInkMin = static_cast<unsigned char>(minima[kRedInk]);
     greenInkMax = static_cast<unsigned char>(maxima[kGreenInk]);
