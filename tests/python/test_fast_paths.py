@@ -241,3 +241,29 @@ def test_remove_noise_counts_a_speck_in_every_window_that_holds_it(speck):
     remove_noise_model(mem, (0, width, 2 * width), width, 1, 0)
     vantrel.RemoveNoise(0)
     assert output_planes()[2].tobytes() == bytes(mem[2 * width:])
+
+
+@pytest.mark.parametrize("width, height, shared", [(1027, 15, False), (1025, 16, True), (8199, 3, False), (8201, 5, True)])
+def test_pictures_beyond_one_chunk_agree_with_the_reference_model(width, height, shared):
+    # Output rows longer than the 512-pixel chunks of the ink passes and the 4096-column
+    # segments of RemoveNoise; with shared set, outGreen starts one byte into outRed, so every
+    # pass runs its exact pixel-by-pixel path.
+    from test_reference import Mirror, picture_bytes
+
+    rng = np.random.default_rng(width + height)
+    mirror = Mirror()
+    for name, value in (("width", width), ("height", height), ("outWidth", (width - 1) // 2),
+                        ("outHeight", (height - 1) // 2)):
+        mirror.set_int(name, value)
+    mirror.call("CreateArrays")
+    mirror.call("SetData", picture_bytes(rng, width * height))
+    mirror.call("Calculate")
+    if shared:
+        block, offset = mirror.model.pointers["outRed"]
+        mirror.point("outGreen", block, offset + 1)
+        mirror.set_int("outHeight", mirror.model.outHeight - 1)
+    for name in ("CalculateColorRange", "SetColors", "Flatten"):
+        mirror.call(name)
+    mirror.call("RemoveNoise", 3)
+    mirror.call("GetData")
+    mirror.check()
