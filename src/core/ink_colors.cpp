@@ -86,52 +86,59 @@ inline void recolourPixel(unsigned char *r, unsigned char *g, unsigned char *b, 
     }
 }
 
-// Pixels that one sweep of the vector loops below takes; their classes live on the stack.
-constexpr std::size_t kChunk = 512;
+// The whole-plane passes classify a block of pixels at a time into a stack array, in byte
+// arithmetic, and then give the luminance and the scalar work only to the stretches of a few
+// pixels that need them; on a whiteboard most stretches are background alone.
+constexpr std::size_t kBlock = 4096;
+constexpr std::size_t kStretch = 64;
 
 enum PixelClass : unsigned char { kBackgroundPixel = 0, kNeutralPixel = 1, kInkPixel = 2 };
 
-// The ink test on its own, as all ones or zero: the dominance tests of the three inks. At most
-// one holds, so their order does not matter here.
-inline int inkMask(int R, int G, int B)
+// True when one of the dominance tests holds; at most one does, so their order does not
+// matter here. R >= G + 50 is tested as R >= 50 and R - 50 >= G, which never leaves a byte.
+inline bool isInk(unsigned char R, unsigned char G, unsigned char B)
 {
-    return -static_cast<int>(((R >= G + kDominanceMargin) & (R >= B + kDominanceMargin)) |
-                             ((G >= R + kDominanceMargin) & (G >= B + kDominanceMargin)) |
-                             ((B >= R + kDominanceMargin) & (B >= G + kDominanceMargin)));
+    const unsigned char r = static_cast<unsigned char>(R - kDominanceMargin);
+    const unsigned char g = static_cast<unsigned char>(G - kDominanceMargin);
+    const unsigned char b = static_cast<unsigned char>(B - kDominanceMargin);
+    return ((R >= kDominanceMargin) & (r >= G) & (r >= B)) | ((G >= kDominanceMargin) & (g >= R) & (g >= B)) |
+           ((B >= kDominanceMargin) & (b >= R) & (b >= G));
 }
 
-// First sweep of SetColors over planes that do not overlap: background pixels become white
-// and every pixel's class is noted; other pixels keep their samples. Counts neutral and ink
-// pixels so the later sweeps can skip a chunk without them, which on a whiteboard is most.
-// The tests use & and | and the stores are unconditional, so the loop has no branches.
-VANTREL_VECTOR_CLONES
-void classifyChunk(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
-                   unsigned char *__restrict classes, std::size_t n, unsigned &neutrals, unsigned &inks)
+// Bitwise or of n bytes.
+inline unsigned char anyOf(const unsigned char *bytes, std::size_t n)
 {
-    unsigned neutralCount = 0, inkCount = 0;
+    unsigned char any = 0;
+    for (std::size_t k = 0; k < n; ++k)
+        any = static_cast<unsigned char>(any | bytes[k]);
+    return any;
+}
+
+// First sweep of SetColors over planes that do not overlap: background pixels become white and
+// every pixel's class is noted; the others keep their samples for now. Byte arithmetic, & and |
+// instead of && and ||, and unconditional stores keep the loop branch-free in byte lanes.
+VANTREL_VECTOR_CLONES
+void classifyBlock(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
+                   unsigned char *__restrict classes, std::size_t n)
+{
     for (std::size_t k = 0; k < n; ++k) {
-        const int R = r[k], G = g[k], B = b[k];
-        const int background = -static_cast<int>((G > kBackgroundCut) & ((R > kBackgroundCut) | (B > kBackgroundCut)));
-        const int ink = inkMask(R, G, B) & ~background;
-        const int neutral = ~(ink | background);
-        // A background sample or-ed with 255 is white; the others keep their value.
-        r[k] = static_cast<unsigned char>(R | background);
-        g[k] = static_cast<unsigned char>(G | background);
-        b[k] = static_cast<unsigned char>(B | background);
-        classes[k] = static_cast<unsigned char>((neutral & kNeutralPixel) | (ink & kInkPixel));
-        neutralCount += static_cast<unsigned>(neutral & 1);
-        inkCount += static_cast<unsigned>(ink & 1);
+        const unsigned char R = r[k], G = g[k], B = b[k];
+        const bool background = (G > kBackgroundCut) & ((R > kBackgroundCut) | (B > kBackgroundCut));
+        const bool ink = isInk(R, G, B) & !background;
+        const unsigned char white = background ? 0xFF : 0;
+        r[k] = R | white;
+        g[k] = G | white;
+        b[k] = B | white;
+        classes[k] = ink ? kInkPixel : background ? kBackgroundPixel : kNeutralPixel;
     }
-    neutrals = neutralCount;
-    inks = inkCount;
 }
 
 // Second sweep: neutral pixels become the grey of their luminance, others stay as they are.
 // The luminance is the same double-precision expression as everywhere, so the vector lanes
 // round exactly like scalar code.
 VANTREL_VECTOR_CLONES
-void greyChunk(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
-               const unsigned char *__restrict classes, std::size_t n)
+void greyStretch(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
+                 const unsigned char *__restrict classes, std::size_t n)
 {
     for (std::size_t k = 0; k < n; ++k) {
         const int R = r[k], G = g[k], B = b[k];
@@ -146,32 +153,33 @@ void greyChunk(unsigned char *__restrict r, unsigned char *__restrict g, unsigne
 void recolourPlanes(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
                     std::size_t n, const unsigned char (*levels)[256])
 {
-    unsigned char classes[kChunk];
-    for (std::size_t start = 0; start < n; start += kChunk) {
-        const std::size_t count = std::min(kChunk, n - start);
-        unsigned char *const cr = r + start, *const cg = g + start, *const cb = b + start;
-        unsigned neutrals, inks;
-        classifyChunk(cr, cg, cb, classes, count, neutrals, inks);
-        if (neutrals != 0)
-            greyChunk(cr, cg, cb, classes, count);
-        if (inks == 0)
-            continue;
-        // Ink pixels still hold their samples as found: re-colour them one by one, skipping
-        // eight classes at a time where none is ink (the kInkPixel bit is clear in all).
-        std::size_t k = 0;
-        for (; k + 8 <= count; k += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, classes + k, 8);
-            if ((word & 0x0202020202020202u) == 0)
-                continue;
-            for (std::size_t e = k; e < k + 8; ++e)
-                if (classes[e] == kInkPixel)
-                    recolourPixel(cr + e, cg + e, cb + e, levels);
+    unsigned char classes[kBlock];
+    for (std::size_t block = 0; block < n; block += kBlock) {
+        const std::size_t blockSize = std::min(kBlock, n - block);
+        classifyBlock(r + block, g + block, b + block, classes, blockSize);
+        for (std::size_t start = 0; start < blockSize; start += kStretch) {
+            const std::size_t count = std::min(kStretch, blockSize - start);
+            const unsigned char present = anyOf(classes + start, count);
+            unsigned char *const sr = r + block + start, *const sg = g + block + start, *const sb = b + block + start;
+            if (present & kNeutralPixel)
+                greyStretch(sr, sg, sb, classes + start, count);
+            if (present & kInkPixel) {
+                // Ink pixels still hold their samples as found: re-colour them one by one.
+                for (std::size_t k = 0; k < count; ++k)
+                    if (classes[start + k] == kInkPixel)
+                        recolourPixel(sr + k, sg + k, sb + k, levels);
+            }
         }
-        for (; k < count; ++k)
-            if (classes[k] == kInkPixel)
-                recolourPixel(cr + k, cg + k, cb + k, levels);
     }
+}
+
+// Marks the pixels that pass an ink test, in byte arithmetic.
+VANTREL_VECTOR_CLONES
+void markInks(const unsigned char *__restrict r, const unsigned char *__restrict g,
+              const unsigned char *__restrict b, unsigned char *__restrict marks, std::size_t n)
+{
+    for (std::size_t k = 0; k < n; ++k)
+        marks[k] = isInk(r[k], g[k], b[k]);
 }
 
 // Widens the running highest and lowest luminance of each ink over n pixels. At most one ink
@@ -179,9 +187,9 @@ void recolourPlanes(unsigned char *__restrict r, unsigned char *__restrict g, un
 // keeps six running values in vector lanes. The luminance is the same double-precision
 // expression as everywhere, so the vector lanes round exactly like scalar code.
 VANTREL_VECTOR_CLONES
-void measureInks(const unsigned char *__restrict r, const unsigned char *__restrict g,
-                  const unsigned char *__restrict b, std::size_t n, int *__restrict maxima,
-                  int *__restrict minima)
+void measureStretch(const unsigned char *__restrict r, const unsigned char *__restrict g,
+                    const unsigned char *__restrict b, std::size_t n, int *__restrict maxima,
+                    int *__restrict minima)
 {
     int maxRed = maxima[kRedInk], maxGreen = maxima[kGreenInk], maxBlue = maxima[kBlueInk];
     int minRed = minima[kRedInk], minGreen = minima[kGreenInk], minBlue = minima[kBlueInk];
@@ -208,13 +216,29 @@ void measureInks(const unsigned char *__restrict r, const unsigned char *__restr
     minima[kBlueInk] = minBlue;
 }
 
+// The ink ranges over planes of n pixels (which may overlap: this only reads), from maxima 0
+// and minima 255; only stretches that hold ink pixels need the luminance.
+void measureInks(const unsigned char *r, const unsigned char *g, const unsigned char *b, std::size_t n,
+                 int *maxima, int *minima)
+{
+    unsigned char marks[kBlock];
+    for (std::size_t block = 0; block < n; block += kBlock) {
+        const std::size_t blockSize = std::min(kBlock, n - block);
+        markInks(r + block, g + block, b + block, marks, blockSize);
+        for (std::size_t start = 0; start < blockSize; start += kStretch) {
+            const std::size_t count = std::min(kStretch, blockSize - start);
+            if (anyOf(marks + start, count))
+                measureStretch(r + block + start, g + block + start, b + block + start, count, maxima, minima);
+        }
+    }
+}
+
 } // namespace
 
 void CalculateColorRange()
 {
     int maxima[3] = {0, 0, 0};
     int minima[3] = {255, 255, 255};
-    // Only reads: the planes may overlap each other without changing the result.
     measureInks(outRed, outGreen, outBlue, productCount(outWidth, outHeight), maxima, minima);
     redInkMax = static_cast<unsigned char>(maxima[kRedInk]);
     redInkMin = static_cast<unsigned char>(minima[kRedInk]);
