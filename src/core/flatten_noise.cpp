@@ -94,7 +94,9 @@ void removeNoiseByColumns(unsigned char *r, unsigned char *g, unsigned char *b, 
                           std::ptrdiff_t h, int limit)
 {
     constexpr std::ptrdiff_t kSegment = 4096;
-    unsigned char counts[kSegment + 4];
+    // The columns of a segment, two on either side, and three zero columns past the right edge
+    // of the picture or of the segment, so the window sum needs no bound tests.
+    unsigned char counts[kSegment + 8];
     for (std::ptrdiff_t i = 0; i < h; i += 7) {
         const std::ptrdiff_t top = windowStart(i, 3);
         const std::ptrdiff_t bottom = std::min<std::ptrdiff_t>(i + 3, h - 1);
@@ -105,19 +107,33 @@ void removeNoiseByColumns(unsigned char *r, unsigned char *g, unsigned char *b, 
             const std::ptrdiff_t origin = top * w + first;
             countDarkColumns(r + origin, g + origin, b + origin, w, bottom - top + 1, counts,
                              static_cast<std::size_t>(last - first));
+            const auto at = [&counts, first](std::ptrdiff_t c) -> unsigned char & { return counts[c - first]; };
+            at(last) = at(last + 1) = at(last + 2) = 0;
+            int running = 0; // the window sum of columns j - 2 .. j + 2, kept from j = 3 on
             for (std::ptrdiff_t j = start; j < end; ++j) {
-                const std::ptrdiff_t left = windowStart(j, 2);
-                const std::ptrdiff_t right = std::min<std::ptrdiff_t>(j + 2, w - 1);
-                int count = 0;
-                for (std::ptrdiff_t c = left; c <= right; ++c)
-                    count += counts[c - first];
+                int count;
+                if (j < 3) {
+                    // Near the left edge column 0 counts only for its own pixel.
+                    count = 0;
+                    for (std::ptrdiff_t c = windowStart(j, 2); c <= std::min<std::ptrdiff_t>(j + 2, w - 1); ++c)
+                        count += at(c);
+                } else {
+                    if (j == start || j == 3)
+                        running = at(j - 2) + at(j - 1) + at(j) + at(j + 1) + at(j + 2);
+                    count = running;
+                }
                 if (count <= limit) {
                     const std::ptrdiff_t k = j + i * w;
-                    counts[j - first] = static_cast<unsigned char>(counts[j - first] - isDark(r[k], g[k], b[k]));
+                    // An erased dark pixel no longer counts for the windows after it.
+                    const int dark = isDark(r[k], g[k], b[k]);
+                    at(j) = static_cast<unsigned char>(at(j) - dark);
+                    running -= dark;
                     r[k] = 255;
                     g[k] = 255;
                     b[k] = 255;
                 }
+                if (j >= 3)
+                    running += at(j + 3) - at(j - 2);
             }
         }
     }
