@@ -4,7 +4,7 @@
 // integer arithmetic or IEEE double precision without contraction.
 #pragma once
 
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__) && !defined(VANTREL_NO_CLONES)
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && !defined(VANTREL_NO_CLONES)
 #define VANTREL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define VANTREL_VECTOR_CLONES
