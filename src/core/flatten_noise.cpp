@@ -67,8 +67,8 @@ inline std::ptrdiff_t windowStart(std::ptrdiff_t centre, std::ptrdiff_t reach)
     return centre == 0 ? 0 : std::max<std::ptrdiff_t>(centre - reach, 1);
 }
 
-// Adds to counts[c - first] the dark pixels of column c, for columns first .. first + n - 1, in
-// the rows of the planes that rows points at (rowCount of them, w apart).
+// Sets counts[c], for c = 0 .. n - 1, to the number of dark pixels in column c of the rowCount
+// rows that start at r, g and b, w samples apart.
 VANTREL_VECTOR_CLONES
 void countDarkColumns(const unsigned char *__restrict r, const unsigned char *__restrict g,
                       const unsigned char *__restrict b, std::ptrdiff_t w, std::ptrdiff_t rowCount,
@@ -86,10 +86,11 @@ void countDarkColumns(const unsigned char *__restrict r, const unsigned char *__
 
 // RemoveNoise over planes that do not overlap. Each visited row is cut into segments; for a
 // segment the dark pixels of every window column are counted once, from the planes as they
-// stand, and each pixel sums at most five column counts. When a dark pixel is erased its
-// column count drops, so the pixels after it see the erasure, as in the pass pixel by pixel.
-// Columns that a segment shares with the one before are counted again from the planes, which
-// already hold the earlier erasures.
+// stand, and a running sum of five column counts slides along the row. When a dark pixel is
+// erased its column count and the running sum drop, so the pixels after it see the erasure,
+// as in the pass pixel by pixel. Columns that a segment shares with the one before are counted
+// again from the planes, which already hold the earlier erasures. Only erasures write the
+// planes, and only in the visited row, whose pixels no other visited row's window holds.
 void removeNoiseByColumns(unsigned char *r, unsigned char *g, unsigned char *b, std::ptrdiff_t w,
                           std::ptrdiff_t h, int limit)
 {

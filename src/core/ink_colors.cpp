@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
 
 namespace vantrel {
 
