@@ -243,7 +243,8 @@ def main() -> None:
         command = [sys.executable, __file__, "--child", str(size), "--repeat", str(args.repeat),
                    "--numpy-repeat", str(args.numpy_repeat)]
         runs = []
-        for _ in range(args.runs):
+        for run in range(args.runs):
+            print(f"measuring {size:g} MP, run {run + 1} of {args.runs}", file=sys.stderr, flush=True)
             child = subprocess.run(command, stdout=subprocess.PIPE, text=True, env=dict(os.environ))
             if child.returncode != 0:
                 sys.exit(child.returncode)
