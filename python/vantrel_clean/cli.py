@@ -17,9 +17,10 @@ from .road import DEFAULT_PASSES, PASSES, CleanOptions
 
 DESCRIPTION = """\
 Cleans photos and scans of ink on a light background: evens out the light, whitens the paper,
-halves the resolution, erases specks and re-colours the ink to a few standard colours. Each
-INPUT is a picture file (anything Pillow reads) or a folder, searched recursively; results go
-to OUTDIR under the same names (a folder's pictures keep their relative paths)."""
+halves the resolution, erases specks, re-colours the ink and, by default, blackens it, giving
+black ink on white paper. Each INPUT is a picture file (anything Pillow reads) or a folder,
+searched recursively; results go to OUTDIR under the same names (a folder's pictures keep
+their relative paths)."""
 
 EPILOG = f"""\
 passes (run after the whitening and halving, in the order given to --passes):
