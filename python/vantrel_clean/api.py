@@ -10,7 +10,7 @@ from typing import overload
 import numpy as np
 from PIL import Image
 
-from .pictures import FORMATS, SUFFIXES, read_picture, save_picture
+from .pictures import FORMATS, SUFFIXES, read_picture, save_picture, to_rgb
 from .road import CleanOptions, RGBArray, clean_array
 
 
@@ -29,8 +29,6 @@ def format_for(path: Path) -> str:
 
 def clean_image(image: Image.Image, options: CleanOptions | None = None) -> Image.Image:
     """Cleans a Pillow image of any mode (converted to upright RGB first); returns an RGB image."""
-    from .pictures import to_rgb
-
     return Image.fromarray(clean_array(np.asarray(to_rgb(image)), options))
 
 

@@ -113,6 +113,8 @@ def clean_job(job: Job, options: CleanOptions, fmt: str = "png", quality: int | 
         return Outcome(job.source, job.output, str(error))
     except PictureError as error:
         return Outcome(job.source, job.output, str(error))
+    except MemoryError:
+        return Outcome(job.source, job.output, "not enough memory to clean it")
     except OSError as error:
         return Outcome(job.source, job.output, f"cannot write {job.output}: {error.strerror or error}")
     return Outcome(job.source, job.output, None, picture if keep_page else None)

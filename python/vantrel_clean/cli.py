@@ -158,8 +158,9 @@ def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -
                 if arguments.pdf.parent != Path(""):
                     arguments.pdf.parent.mkdir(parents=True, exist_ok=True)
                 save_pdf(pages, arguments.pdf)
-            except OSError as error:
-                print(f"vantrel: {arguments.pdf}: cannot write the PDF: {error.strerror or error}", file=sys.stderr)
+            except (OSError, ValueError) as error:
+                reason = getattr(error, "strerror", None) or error
+                print(f"vantrel: {arguments.pdf}: cannot write the PDF: {reason}", file=sys.stderr)
                 failed += 1
     return 1 if failed else 0
 

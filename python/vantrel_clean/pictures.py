@@ -133,14 +133,22 @@ def save_picture(picture: npt.NDArray[np.uint8], path: str | os.PathLike[str], f
     write_atomically(Path(path), lambda stream: image.save(stream, FORMATS[fmt], **options))
 
 
+def pdf_image(picture: npt.NDArray[np.uint8]) -> Image.Image:
+    """A black-and-white page becomes a 1-bit image, which Pillow stores in the PDF with fax
+    compression, losslessly and small; any other page goes in as a JPEG."""
+    first = picture[..., 0]
+    if ((first == 0) | (first == 255)).all() and (picture == first[..., None]).all():
+        return Image.fromarray(first).convert("1", dither=Image.Dither.NONE)
+    return Image.fromarray(picture)
+
+
 def save_pdf(pages: Sequence[npt.NDArray[np.uint8]], path: str | os.PathLike[str], resolution: float = 150.0) -> None:
     """Writes the pictures as the pages of one PDF, atomically."""
     if not pages:
         raise ValueError("no pages to write")
-    images = [Image.fromarray(page) for page in pages]
+    images = [pdf_image(page) for page in pages]
 
     def write(stream: IO[bytes]) -> None:
-        images[0].save(stream, "PDF", save_all=True, append_images=images[1:], resolution=resolution,
-                       quality=JPEG_QUALITY)
+        images[0].save(stream, "PDF", save_all=True, append_images=images[1:], resolution=resolution)
 
     write_atomically(Path(path), write)

@@ -4,6 +4,7 @@ serialises every road."""
 
 from __future__ import annotations
 
+import operator
 import threading
 from collections.abc import Sequence
 from dataclasses import dataclass
@@ -58,15 +59,19 @@ class CleanOptions:
     exact_black: bool = True
 
     def __post_init__(self) -> None:
+        if isinstance(self.passes, str):
+            raise TypeError("passes must be a sequence of pass names, such as ('despeckle', 'recolour')")
         passes = tuple(self.passes)
         unknown = [name for name in passes if name not in PASSES]
         if unknown:
             raise ValueError(f"unknown pass {unknown[0]!r}; choose from {', '.join(PASSES)}")
         object.__setattr__(self, "passes", passes)
-        if isinstance(self.speck_limit, bool) or not isinstance(self.speck_limit, int):
+        if isinstance(self.speck_limit, bool):
             raise TypeError("speck_limit must be an int")
-        if not -(2**31) <= self.speck_limit < 2**31:
+        limit = operator.index(self.speck_limit)  # any integer, NumPy's included; never a float
+        if not -(2**31) <= limit < 2**31:
             raise ValueError("speck_limit must fit a 32-bit int")
+        object.__setattr__(self, "speck_limit", limit)
 
 
 def halved_size(width: int, height: int) -> tuple[int, int]:

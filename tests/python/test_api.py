@@ -157,6 +157,9 @@ def test_options_are_checked():
         CleanOptions(speck_limit=2.5)
     with pytest.raises(ValueError):
         CleanOptions(speck_limit=2**31)
+    with pytest.raises(TypeError, match="sequence of pass names"):
+        CleanOptions(passes="recolour")
+    assert CleanOptions(speck_limit=np.int64(4), passes=["flatten"]) == CleanOptions(speck_limit=4, passes=("flatten",))
 
 
 def test_non_contiguous_array_is_cleaned_as_its_values():

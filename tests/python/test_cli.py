@@ -9,7 +9,7 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-from PIL import Image
+from PIL import Image, features
 
 import vantrel_clean as vc
 from vantrel_clean.cli import main
@@ -86,6 +86,8 @@ def test_pdf_gathers_the_cleaned_pages_in_order(tmp_path, capsys):
     status, errors = clean(capsys, *files, "--pdf", tmp_path / "book" / "all.pdf")
     assert status == 1 and len(errors) == 1 and "p4.png" in errors[0]
     assert pdf_pages(tmp_path / "book" / "all.pdf") == 3
+    if features.check("libtiff"):  # black-and-white pages go in losslessly, fax-compressed
+        assert (tmp_path / "book" / "all.pdf").read_bytes().count(b"/CCITTFaxDecode") == 3
     status, _ = clean(capsys, *files[:3], "--pdf", tmp_path / "three.pdf", "-o", tmp_path / "out")
     assert status == 0 and pdf_pages(tmp_path / "three.pdf") == 3 and len(list((tmp_path / "out").iterdir())) == 3
 
