@@ -71,6 +71,29 @@ def test_clean_array_equals_module_road(passes, exact):
     np.testing.assert_array_equal(got, module_road(picture, passes, 3, exact))
 
 
+@pytest.mark.parametrize("passes", ROADS[1:4])
+def test_clean_array_equals_the_reference_model(passes):
+    from model import Model
+
+    picture = notes(23, 17)
+    model = Model()
+    model.width, model.height, model.outWidth, model.outHeight = 23, 17, 11, 8
+    model.CreateArrays()
+    model.SetData(picture.tobytes())
+    model.Calculate()
+    for name in passes:
+        if name == "despeckle":
+            model.RemoveNoise(3)
+        elif name == "recolour":
+            model.CalculateColorRange()
+            model.SetColors()
+        else:
+            model.Flatten()
+    expected = [(model.GetRed(i), model.GetGreen(i), model.GetBlue(i)) for i in range(11 * 8)]
+    got = vc.clean(picture, CleanOptions(passes=passes, speck_limit=3, **RAW))
+    np.testing.assert_array_equal(got, np.array(expected, np.uint8).reshape(8, 11, 3))
+
+
 def test_default_road_evens_background_first():
     picture = notes()
     expected = module_road(vc.even_background(picture), vc.DEFAULT_PASSES, 2, exact=True)
