@@ -30,11 +30,17 @@ def to_rgb(image: Image.Image) -> Image.Image:
     if mode == "RGB":
         return image
     if mode.startswith("I;16") or mode == "I":
-        # 16-bit samples: keep the top 8 bits (Pillow's own conversion clips at 255 instead).
+        # 16-bit samples: keep the top 8 bits (Pillow's own conversion clips at 255 instead). A
+        # 32-bit "I" picture whose samples all fit a byte is taken as 8-bit.
         samples = np.asarray(image).astype(np.int64)
-        grey = (np.clip(samples, 0, 65535) >> 8).astype(np.uint8)
+        if mode == "I" and samples.size and 0 <= samples.min() and samples.max() <= 255:
+            grey = samples.astype(np.uint8)
+        else:
+            grey = (np.clip(samples, 0, 65535) >> 8).astype(np.uint8)
         return Image.fromarray(grey).convert("RGB")
-    has_alpha = mode in ("RGBA", "RGBa", "LA", "La", "PA") or (mode == "P" and "transparency" in image.info)
+    if mode == "La":  # premultiplied alpha: Pillow converts it to RGBA only through LA
+        image, mode = image.convert("LA"), "LA"
+    has_alpha = mode in ("RGBA", "RGBa", "LA", "PA") or (mode == "P" and "transparency" in image.info)
     if has_alpha:
         rgba = image.convert("RGBA")
         paper = Image.new("RGBA", rgba.size, (255, 255, 255, 255))
@@ -53,7 +59,10 @@ def read_picture(path: str | os.PathLike[str]) -> Image.Image:
                     image.load()
                 except (OSError, SyntaxError, ValueError, EOFError) as error:
                     raise PictureError(f"truncated or damaged picture ({error})") from error
-                return to_rgb(image)
+                try:
+                    return to_rgb(image)
+                except (OSError, ValueError) as error:
+                    raise PictureError(f"cannot convert its {image.mode} samples to RGB ({error})") from error
     except PictureError:
         raise
     except UnidentifiedImageError as error:

@@ -162,6 +162,8 @@ def unusual_pictures(tmp_path):
     yield "RGBA", save(tmp_path / "rgba.png", Image.fromarray(rgba)), paper
     yield "CMYK", save(tmp_path / "cmyk.tif", Image.frombytes("CMYK", (41, 29), cmyk.tobytes())), paper
     yield "I;16", save(tmp_path / "i16.png", Image.fromarray(grey.astype(np.uint16) * 257)), rgb
+    yield "I", save(tmp_path / "i32.tif", Image.fromarray(grey.astype(np.int32) * 257)), rgb
+    yield "LA", save(tmp_path / "la.png", Image.fromarray(rgba[..., [0, 3]])), paper
     yield "1", save(tmp_path / "bw.png", Image.fromarray(grey).convert("1", dither=Image.Dither.NONE)), bitonal
 
 
