@@ -155,8 +155,7 @@ def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -
             failed += 1
         else:
             try:
-                if arguments.pdf.parent != Path(""):
-                    arguments.pdf.parent.mkdir(parents=True, exist_ok=True)
+                arguments.pdf.parent.mkdir(parents=True, exist_ok=True)
                 save_pdf(pages, arguments.pdf)
             except (OSError, ValueError) as error:
                 reason = getattr(error, "strerror", None) or error

@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import os
 import tempfile
-import warnings
 from collections.abc import Callable, Sequence
 from pathlib import Path
 from typing import IO
@@ -51,18 +50,16 @@ def to_rgb(image: Image.Image) -> Image.Image:
 def read_picture(path: str | os.PathLike[str]) -> Image.Image:
     """Reads and decodes a picture file into RGB; raises PictureError with the reason."""
     try:
-        with warnings.catch_warnings():
-            # A decompression-bomb warning is Pillow's; the error above its limit still stops us.
-            warnings.simplefilter("ignore", Image.DecompressionBombWarning)
-            with Image.open(path) as image:
-                try:
-                    image.load()
-                except (OSError, SyntaxError, ValueError, EOFError) as error:
-                    raise PictureError(f"truncated or damaged picture ({error})") from error
-                try:
-                    return to_rgb(image)
-                except (OSError, ValueError) as error:
-                    raise PictureError(f"cannot convert its {image.mode} samples to RGB ({error})") from error
+        # Only the first frame of an animated or multi-page file is read.
+        with Image.open(path) as image:
+            try:
+                image.load()
+            except (OSError, SyntaxError, ValueError, EOFError) as error:
+                raise PictureError(f"truncated or damaged picture ({error})") from error
+            try:
+                return to_rgb(image)
+            except (OSError, ValueError) as error:
+                raise PictureError(f"cannot convert its {image.mode} samples to RGB ({error})") from error
     except PictureError:
         raise
     except UnidentifiedImageError as error:
