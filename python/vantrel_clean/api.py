@@ -48,7 +48,9 @@ def clean_file(source: str | os.PathLike[str], output: str | os.PathLike[str] | 
     if output_path.exists() and os.path.samefile(output_path, source_path):
         raise ValueError(f"{output_path}: the output would overwrite the input")
     picture = np.asarray(read_picture(source_path))
-    save_picture(clean_array(picture, options), output_path, fmt, quality)
+    cleaned = clean_array(picture, options)
+    output_path.parent.mkdir(parents=True, exist_ok=True)
+    save_picture(cleaned, output_path, fmt, quality)
     return output_path
 
 

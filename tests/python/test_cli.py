@@ -119,6 +119,14 @@ def test_output_never_overwrites_an_input(tmp_path, capsys):
     assert status == 0 and source.read_bytes() == before and (tmp_path / "a.webp").exists()
 
 
+def test_two_inputs_with_one_output_name(tmp_path, capsys):
+    save(tmp_path / "a.png", page())
+    save(tmp_path / "a.jpg", page())
+    status, errors = clean(capsys, tmp_path / "a.jpg", tmp_path / "a.png", "-o", tmp_path / "out")
+    assert status == 1 and len(errors) == 1 and re.search(r"a\.png: output .* is already the output of .*a\.jpg", errors[0])
+    assert [p.name for p in (tmp_path / "out").iterdir()] == ["a.png"]
+
+
 def test_output_folder_inside_the_input_folder_is_not_cleaned_again(tmp_path, capsys):
     save(tmp_path / "a.png", page())
     for _ in range(2):
