@@ -122,13 +122,14 @@ def clean_job(job: Job, options: CleanOptions, fmt: str = "png", quality: int | 
 
 def run(jobs: Sequence[Job], options: CleanOptions | None = None, *, fmt: str = "png",
         quality: int | None = None, executor: Executor | None = None, keep_pages: bool = False,
-        on_done: Callable[[Outcome], None] | None = None) -> list[Outcome]:
+        on_done: Callable[[Outcome], None] | None = None, timeout: float | None = None) -> list[Outcome]:
     """Cleans the jobs, on executor when given (any concurrent.futures.Executor, such as a
     ProcessPoolExecutor or a dask.distributed Client's get_executor()), else one by one here.
-    on_done sees every outcome as it arrives; the result lists them in job order."""
+    on_done sees every outcome as it arrives; the result lists them in job order. With a
+    timeout (seconds, executor only), the jobs not done by then fail and are cancelled."""
     options = options or CleanOptions()
     outcomes: dict[int, Outcome] = {}
-    for index, outcome in _outcomes(jobs, options, fmt, quality, executor, keep_pages):
+    for index, outcome in _outcomes(jobs, options, fmt, quality, executor, keep_pages, timeout):
         outcomes[index] = outcome
         if on_done is not None:
             on_done(outcome)
@@ -136,7 +137,7 @@ def run(jobs: Sequence[Job], options: CleanOptions | None = None, *, fmt: str = 
 
 
 def _outcomes(jobs: Sequence[Job], options: CleanOptions, fmt: str, quality: int | None,
-              executor: Executor | None, keep_pages: bool) -> Iterator[tuple[int, Outcome]]:
+              executor: Executor | None, keep_pages: bool, timeout: float | None) -> Iterator[tuple[int, Outcome]]:
     if executor is None:
         for index, job in enumerate(jobs):
             yield index, clean_job(job, options, fmt, quality, keep_pages)
@@ -144,14 +145,18 @@ def _outcomes(jobs: Sequence[Job], options: CleanOptions, fmt: str, quality: int
     futures: dict[Future[Outcome], int] = {
         executor.submit(clean_job, job, options, fmt, quality, keep_pages): index for index, job in enumerate(jobs)
     }
+    pending = dict(futures)
     try:
-        for future in as_completed(futures):
-            index = futures[future]
+        for future in as_completed(futures, timeout=timeout):
+            index = pending.pop(future)
             error = future.exception()
             if error is not None:  # a worker lost or a fault outside the picture's own checks
                 yield index, Outcome(jobs[index].source, jobs[index].output, f"failed: {error!r}")
             else:
                 yield index, future.result()
+    except TimeoutError:
+        for index in sorted(pending.values()):
+            yield index, Outcome(jobs[index].source, jobs[index].output, f"not done within {timeout} s")
     finally:
         for future in futures:
             future.cancel()

@@ -232,12 +232,26 @@ def test_batch_on_an_executor_keeps_job_order(tmp_path):
         np.testing.assert_array_equal(outcome.page, vc.clean(np.asarray(Image.open(outcome.source))))
 
 
+def test_batch_timeout_fails_the_jobs_not_done(tmp_path):
+    jobs, _ = vc.plan([write_pages(tmp_path / "in", 2)], tmp_path / "out")
+    release = threading.Event()
+
+    class Stalled(concurrent.futures.ThreadPoolExecutor):
+        def submit(self, fn, *args, **kwargs):
+            return super().submit(lambda: release.wait() and fn(*args, **kwargs))
+
+    with Stalled(2) as pool:
+        outcomes = vc.run(jobs, executor=pool, timeout=0.2)
+        release.set()
+    assert [o.error for o in outcomes] == ["not done within 0.2 s"] * 2
+
+
 def test_batch_on_a_dask_cluster(tmp_path):
     distributed = pytest.importorskip("distributed")
     jobs, _ = vc.plan([write_pages(tmp_path / "in", 3)], tmp_path / "out")
     with distributed.LocalCluster(processes=False, n_workers=1, threads_per_worker=2, protocol="tcp", host="127.0.0.1",
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
-        outcomes = vc.run(jobs, executor=client.get_executor())
+        outcomes = vc.run(jobs, executor=client.get_executor(), timeout=120)
     assert all(o.ok for o in outcomes)
     for outcome in outcomes:
         with Image.open(outcome.output) as image:
