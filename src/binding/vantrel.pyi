@@ -11,8 +11,10 @@ travels as interleaved red, green, blue bytes. The usual road::
     cleaned = GetData()[: 3 * cvar.outWidth * cvar.outHeight]
     Cleanup()
 
-The module holds no lock: callers on several threads serialise the whole road themselves
-(the ``vantrel_clean`` package does).
+A call the buffers cannot serve raises before anything changes: ``ValueError`` when a buffer
+is missing or smaller than the current sizes need (call ``CreateArrays`` after setting them),
+``IndexError`` for an index outside its plane. The module holds no lock: callers on several
+threads serialise the whole road themselves (the ``vantrel_clean`` package does).
 """
 
 from typing import Final
