@@ -1,0 +1,83 @@
+"""clean(): one picture, given as a NumPy array, a Pillow image or a file path, cleaned and
+returned as the same kind."""
+
+from __future__ import annotations
+
+import os
+from pathlib import Path
+from typing import overload
+
+import numpy as np
+from PIL import Image
+
+from .pictures import FORMATS, SUFFIXES, read_picture, save_picture, to_rgb
+from .road import CleanOptions, RGBArray, clean_array
+
+
+def default_output(source: Path, fmt: str = "png") -> Path:
+    """Where clean() writes the result for a path: beside the input, named <stem>.clean.<ext>."""
+    return source.with_name(f"{source.stem}.clean{SUFFIXES[fmt]}")
+
+
+def format_for(path: Path) -> str:
+    suffix = path.suffix.lower()
+    for fmt, known in SUFFIXES.items():
+        if suffix == known or (fmt == "jpeg" and suffix == ".jpeg"):
+            return fmt
+    raise ValueError(f"cannot tell the format of {path.name!r}: use .png, .jpg or .webp, or pass fmt")
+
+
+def clean_image(image: Image.Image, options: CleanOptions | None = None) -> Image.Image:
+    """Cleans a Pillow image of any mode (converted to upright RGB first); returns an RGB image."""
+    return Image.fromarray(clean_array(np.asarray(to_rgb(image)), options))
+
+
+def clean_file(source: str | os.PathLike[str], output: str | os.PathLike[str] | None = None,
+               options: CleanOptions | None = None, *, fmt: str | None = None, quality: int | None = None) -> Path:
+    """Cleans the picture file source and writes the result to output (default: beside the
+    source as <stem>.clean.png); returns the path written. Never overwrites the source."""
+    source_path = Path(source)
+    if output is None:
+        fmt = fmt or "png"
+        output_path = default_output(source_path, fmt)
+    else:
+        output_path = Path(output)
+        fmt = fmt or format_for(output_path)
+    if fmt not in FORMATS:
+        raise ValueError(f"unknown format {fmt!r}; choose from {', '.join(FORMATS)}")
+    if output_path.exists() and os.path.samefile(output_path, source_path):
+        raise ValueError(f"{output_path}: the output would overwrite the input")
+    picture = np.asarray(read_picture(source_path))
+    cleaned = clean_array(picture, options)
+    output_path.parent.mkdir(parents=True, exist_ok=True)
+    save_picture(cleaned, output_path, fmt, quality)
+    return output_path
+
+
+@overload
+def clean(picture: RGBArray, options: CleanOptions | None = None) -> RGBArray: ...
+@overload
+def clean(picture: Image.Image, options: CleanOptions | None = None) -> Image.Image: ...
+@overload
+def clean(picture: str | os.PathLike[str], options: CleanOptions | None = None) -> Path: ...
+
+
+def clean(picture: RGBArray | Image.Image | str | os.PathLike[str],
+          options: CleanOptions | None = None) -> RGBArray | Image.Image | Path:
+    """Cleans a picture and returns the same kind.
+
+    - an H x W x 3 uint8 NumPy array gives a (H-1)//2 x (W-1)//2 x 3 uint8 array;
+    - a Pillow image (any mode; EXIF orientation honoured) gives an RGB image;
+    - a path reads that file and writes <stem>.clean.png beside it, returning the new path
+      (use clean_file to choose the output and the format).
+
+    Raises PictureTooSmall for pictures narrower or lower than 3 pixels, PictureError for files
+    that cannot be read, TypeError/ValueError for arrays of the wrong shape or type.
+    """
+    if isinstance(picture, np.ndarray):
+        return clean_array(picture, options)
+    if isinstance(picture, Image.Image):
+        return clean_image(picture, options)
+    if isinstance(picture, (str, os.PathLike)):
+        return clean_file(picture, None, options)
+    raise TypeError(f"expected a NumPy array, a Pillow image or a path, got {type(picture).__name__}")

@@ -1,0 +1,178 @@
+"""The `vantrel` command: `vantrel clean INPUT... -o OUTDIR`."""
+
+from __future__ import annotations
+
+import argparse
+import multiprocessing
+import sys
+from collections.abc import Sequence
+from concurrent.futures import Executor, ProcessPoolExecutor
+from pathlib import Path
+
+from tqdm import tqdm
+
+from .batch import Outcome, plan, run
+from .pictures import FORMATS, save_pdf
+from .road import DEFAULT_PASSES, PASSES, CleanOptions
+
+DESCRIPTION = """\
+Cleans photos and scans of ink on a light background: evens out the light, whitens the paper,
+halves the resolution, erases specks, re-colours the ink and, by default, blackens it, giving
+black ink on white paper. Each INPUT is a picture file (anything Pillow reads) or a folder,
+searched recursively; results go to OUTDIR under the same names (a folder's pictures keep
+their relative paths)."""
+
+EPILOG = f"""\
+passes (run after the whitening and halving, in the order given to --passes):
+{chr(10).join(f"  {name:10} {text}" for name, text in PASSES.items())}
+
+A file that cannot be cleaned gets one line on standard error and the batch goes on; the exit
+status is 1 when any file failed, 2 for a usage error. Outputs are written to a temporary file
+and renamed, and inputs are never modified."""
+
+
+def pass_list(text: str) -> tuple[str, ...]:
+    names = tuple(name.strip() for name in text.split(",") if name.strip())
+    if names == ("none",):
+        return ()
+    for name in names:
+        if name not in PASSES:
+            raise argparse.ArgumentTypeError(f"unknown pass {name!r}; choose from {', '.join(PASSES)} or none")
+    return names
+
+
+def positive(text: str) -> int:
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError("must be 1 or more")
+    return value
+
+
+def quality(text: str) -> int:
+    value = int(text)
+    if not 1 <= value <= 100:
+        raise argparse.ArgumentTypeError("must be 1 to 100")
+    return value
+
+
+def parser() -> argparse.ArgumentParser:
+    top = argparse.ArgumentParser(prog="vantrel", description="Clean photos and scans of ink on a light background.")
+    commands = top.add_subparsers(dest="command", required=True, metavar="COMMAND")
+    clean = commands.add_parser("clean", help="clean picture files", description=DESCRIPTION, epilog=EPILOG,
+                                formatter_class=argparse.RawDescriptionHelpFormatter)
+    clean.add_argument("inputs", nargs="+", metavar="INPUT", help="picture files and folders")
+    clean.add_argument("-o", "--output-dir", metavar="OUTDIR", type=Path,
+                       help="folder for the cleaned pictures (made if missing); needed unless --pdf is given")
+    clean.add_argument("--pdf", metavar="FILE", type=Path,
+                       help="also gather the cleaned pictures, in input order, as the pages of one PDF")
+    clean.add_argument("--format", choices=tuple(FORMATS), default="png",
+                       help="file format of the results (default png: stored with a palette, losslessly, "
+                            "when the result has at most 256 colours)")
+    clean.add_argument("--quality", type=quality, metavar="Q",
+                       help="jpeg/webp quality 1-100 (default: jpeg 90, webp lossless)")
+    clean.add_argument("--jobs", "-j", type=positive, default=1, metavar="N",
+                       help="clean N files at a time in worker processes (default 1)")
+    clean.add_argument("--passes", type=pass_list, default=DEFAULT_PASSES, metavar="LIST",
+                       help="comma-separated passes in the order to run them, or none "
+                            f"(default {','.join(DEFAULT_PASSES)})")
+    for name in PASSES:
+        clean.add_argument(f"--{name}", action=argparse.BooleanOptionalAction, default=None,
+                           help=f"switch the {name} pass on (appended to the passes) or off")
+    clean.add_argument("--speck-limit", type=int, default=CleanOptions.speck_limit, metavar="N",
+                       help="despeckle whitens a pixel whose 7x5 window holds at most N dark pixels "
+                            f"(default {CleanOptions.speck_limit})")
+    clean.add_argument("--even-background", action=argparse.BooleanOptionalAction, default=True,
+                       help="divide by the paper's brightness first, so uneven or warm light reads as white "
+                            "(default on)")
+    clean.add_argument("--exact-black", action=argparse.BooleanOptionalAction, default=True,
+                       help="keep black samples at 0 (the module's GetData delivers them as 1; default on)")
+    clean.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    return top
+
+
+def options_from(arguments: argparse.Namespace) -> CleanOptions:
+    passes = list(arguments.passes)
+    for name in PASSES:
+        switch = getattr(arguments, name)
+        if switch is True and name not in passes:
+            passes.append(name)
+        elif switch is False:
+            passes = [p for p in passes if p != name]
+    return CleanOptions(passes=tuple(passes), speck_limit=arguments.speck_limit,
+                        even_background=arguments.even_background, exact_black=arguments.exact_black)
+
+
+def report(outcome: Outcome) -> None:
+    tqdm.write(f"vantrel: {outcome.source}: {outcome.error}", file=sys.stderr)
+
+
+def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -> int:
+    if arguments.output_dir is None and arguments.pdf is None:
+        top.error("clean: give -o OUTDIR, --pdf FILE or both")
+    try:
+        options = options_from(arguments)
+    except (TypeError, ValueError) as error:
+        top.error(f"clean: {error}")
+    jobs, refused = plan(arguments.inputs, arguments.output_dir, arguments.format)
+    if arguments.pdf is not None and any(arguments.pdf.resolve() == job.source.resolve() for job in jobs):
+        top.error(f"clean: the PDF {arguments.pdf} would overwrite an input")
+    for outcome in refused:
+        report(outcome)
+    if arguments.output_dir is not None and jobs:
+        try:
+            arguments.output_dir.mkdir(parents=True, exist_ok=True)
+        except OSError as error:
+            print(f"vantrel: cannot make the folder {arguments.output_dir}: {error.strerror or error}", file=sys.stderr)
+            return 1
+
+    executor: Executor | None = None
+    if arguments.jobs > 1 and len(jobs) > 1:
+        # Fresh interpreters, not forks: the progress bar's thread and the module's state stay
+        # out of the workers.
+        executor = ProcessPoolExecutor(max_workers=min(arguments.jobs, len(jobs)),
+                                       mp_context=multiprocessing.get_context("spawn"))
+    bar = tqdm(total=len(jobs), unit="picture", disable=True if arguments.quiet or len(jobs) < 2 else None,
+               file=sys.stderr)
+
+    def done(outcome: Outcome) -> None:
+        if not outcome.ok:
+            report(outcome)
+        bar.update()
+
+    try:
+        outcomes = run(jobs, options, fmt=arguments.format, quality=arguments.quality, executor=executor,
+                       keep_pages=arguments.pdf is not None, on_done=done)
+    finally:
+        bar.close()
+        if executor is not None:
+            executor.shutdown(cancel_futures=True)
+
+    failed = len(refused) + sum(not outcome.ok for outcome in outcomes)
+    if arguments.pdf is not None:
+        pages = [outcome.page for outcome in outcomes if outcome.page is not None]
+        if not pages:
+            print(f"vantrel: {arguments.pdf}: no page was cleaned, no PDF written", file=sys.stderr)
+            failed += 1
+        else:
+            try:
+                arguments.pdf.parent.mkdir(parents=True, exist_ok=True)
+                save_pdf(pages, arguments.pdf)
+            except (OSError, ValueError) as error:
+                reason = getattr(error, "strerror", None) or error
+                print(f"vantrel: {arguments.pdf}: cannot write the PDF: {reason}", file=sys.stderr)
+                failed += 1
+    return 1 if failed else 0
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    top = parser()
+    arguments = top.parse_args(argv)
+    try:
+        return clean_command(arguments, top)
+    except KeyboardInterrupt:
+        print("vantrel: interrupted", file=sys.stderr)
+        return 130
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,160 @@
+"""Picture files: reading whatever Pillow reads into RGB, and writing results atomically, PNGs
+with a palette when the colours allow it losslessly."""
+
+from __future__ import annotations
+
+import os
+import tempfile
+from collections.abc import Callable, Sequence
+from pathlib import Path
+from typing import IO
+
+import numpy as np
+import numpy.typing as npt
+from PIL import Image, ImageOps, UnidentifiedImageError
+
+FORMATS: dict[str, str] = {"png": "PNG", "jpeg": "JPEG", "webp": "WEBP"}
+SUFFIXES: dict[str, str] = {"png": ".png", "jpeg": ".jpg", "webp": ".webp"}
+JPEG_QUALITY = 90
+
+
+class PictureError(Exception):
+    """A file that cannot be cleaned; the message says why in a few words."""
+
+
+def to_rgb(image: Image.Image) -> Image.Image:
+    """The picture upright (EXIF orientation) in 8-bit RGB; transparency shows white paper."""
+    image = ImageOps.exif_transpose(image)
+    mode = image.mode
+    if mode == "RGB":
+        return image
+    if mode.startswith("I;16") or mode == "I":
+        # 16-bit samples: keep the top 8 bits (Pillow's own conversion clips at 255 instead). A
+        # 32-bit "I" picture whose samples all fit a byte is taken as 8-bit.
+        samples = np.asarray(image).astype(np.int64)
+        if mode == "I" and samples.size and 0 <= samples.min() and samples.max() <= 255:
+            grey = samples.astype(np.uint8)
+        else:
+            grey = (np.clip(samples, 0, 65535) >> 8).astype(np.uint8)
+        return Image.fromarray(grey).convert("RGB")
+    if mode == "La":  # premultiplied alpha: Pillow converts it to RGBA only through LA
+        image, mode = image.convert("LA"), "LA"
+    has_alpha = mode in ("RGBA", "RGBa", "LA", "PA") or (mode == "P" and "transparency" in image.info)
+    if has_alpha:
+        rgba = image.convert("RGBA")
+        paper = Image.new("RGBA", rgba.size, (255, 255, 255, 255))
+        return Image.alpha_composite(paper, rgba).convert("RGB")
+    return image.convert("RGB")
+
+
+def read_picture(path: str | os.PathLike[str]) -> Image.Image:
+    """Reads and decodes a picture file into RGB; raises PictureError with the reason."""
+    try:
+        # Only the first frame of an animated or multi-page file is read.
+        with Image.open(path) as image:
+            try:
+                image.load()
+            except (OSError, SyntaxError, ValueError, EOFError) as error:
+                raise PictureError(f"truncated or damaged picture ({error})") from error
+            try:
+                return to_rgb(image)
+            except (OSError, ValueError) as error:
+                raise PictureError(f"cannot convert its {image.mode} samples to RGB ({error})") from error
+    except PictureError:
+        raise
+    except UnidentifiedImageError as error:
+        raise PictureError("not a picture (Pillow cannot identify it)") from error
+    except Image.DecompressionBombError as error:
+        raise PictureError(f"too large to decode safely ({error})") from error
+    except OSError as error:
+        reason = error.strerror or str(error)
+        raise PictureError(f"cannot read it: {reason}") from error
+
+
+def palette_image(picture: npt.NDArray[np.uint8]) -> Image.Image | None:
+    """The picture as a palette image with exactly its own colours, or None past 256 colours."""
+    image = Image.fromarray(picture)
+    if image.getcolors(256) is None:  # fast refusal in C before any sorting
+        return None
+    keys = (picture[..., 0].astype(np.uint32) << 16) | (picture[..., 1].astype(np.uint32) << 8) | picture[..., 2]
+    colours, indexes = np.unique(keys.ravel(), return_inverse=True)
+    palette = np.stack([(colours >> 16) & 255, (colours >> 8) & 255, colours & 255], axis=1).astype(np.uint8)
+    height, width = picture.shape[:2]
+    indexed = Image.frombytes("P", (width, height), indexes.astype(np.uint8).tobytes())
+    indexed.putpalette(palette.ravel().tobytes(), "RGB")
+    return indexed
+
+
+def encoded_image(picture: npt.NDArray[np.uint8], fmt: str) -> Image.Image:
+    if fmt == "png":
+        return palette_image(picture) or Image.fromarray(picture)
+    return Image.fromarray(picture)
+
+
+def save_options(fmt: str, quality: int | None) -> dict[str, object]:
+    if fmt == "png":
+        return {"optimize": True}
+    if fmt == "jpeg":
+        return {"quality": quality or JPEG_QUALITY}
+    return {"quality": quality} if quality else {"lossless": True}
+
+
+def write_atomically(path: Path, write: Callable[[IO[bytes]], None]) -> None:
+    """Writes path through a temporary file in its own folder and a rename, so that a crash or
+    an interrupt leaves either the whole new file or nothing."""
+    handle, temporary = tempfile.mkstemp(dir=path.parent, prefix=f".{path.name}.", suffix=".part")
+    try:
+        with os.fdopen(handle, "wb") as stream:
+            write(stream)
+            stream.flush()
+            os.fsync(stream.fileno())
+        # mkstemp makes the file private; the result gets the permissions of any new file.
+        os.chmod(temporary, 0o666 & ~_UMASK)
+        os.replace(temporary, path)
+    except BaseException:
+        try:
+            os.unlink(temporary)
+        except FileNotFoundError:
+            pass
+        raise
+
+
+def _read_umask() -> int:
+    mask = os.umask(0o022)
+    os.umask(mask)
+    return mask
+
+
+# Read once, at import: setting the umask to read it is not safe while other threads create files.
+_UMASK = _read_umask()
+
+
+def save_picture(picture: npt.NDArray[np.uint8], path: str | os.PathLike[str], fmt: str = "png",
+                 quality: int | None = None) -> None:
+    """Writes an H x W x 3 uint8 picture as png, jpeg or webp, atomically."""
+    if fmt not in FORMATS:
+        raise ValueError(f"unknown format {fmt!r}; choose from {', '.join(FORMATS)}")
+    image = encoded_image(picture, fmt)
+    options = save_options(fmt, quality)
+    write_atomically(Path(path), lambda stream: image.save(stream, FORMATS[fmt], **options))
+
+
+def pdf_image(picture: npt.NDArray[np.uint8]) -> Image.Image:
+    """A black-and-white page becomes a 1-bit image, which Pillow stores in the PDF with fax
+    compression, losslessly and small; any other page goes in as a JPEG."""
+    first = picture[..., 0]
+    if ((first == 0) | (first == 255)).all() and (picture == first[..., None]).all():
+        return Image.fromarray(first).convert("1", dither=Image.Dither.NONE)
+    return Image.fromarray(picture)
+
+
+def save_pdf(pages: Sequence[npt.NDArray[np.uint8]], path: str | os.PathLike[str], resolution: float = 150.0) -> None:
+    """Writes the pictures as the pages of one PDF, atomically."""
+    if not pages:
+        raise ValueError("no pages to write")
+    images = [pdf_image(page) for page in pages]
+
+    def write(stream: IO[bytes]) -> None:
+        images[0].save(stream, "PDF", save_all=True, append_images=images[1:], resolution=resolution)
+
+    write_atomically(Path(path), write)

@@ -1,0 +1,259 @@
+"""The Python API: arrays, Pillow images and paths in, the same kind out, exactly what the
+module's own road gives; the lock; batches on executors, a dask cluster among them."""
+
+import concurrent.futures
+import sys
+import threading
+
+import numpy as np
+import pytest
+from PIL import Image
+
+import vantrel
+import vantrel_clean as vc
+from vantrel_clean import CleanOptions, PictureTooSmall
+
+from conftest import get_output
+
+RAW = dict(even_background=False)
+
+
+def notes(width=41, height=29, seed=0):
+    """A synthetic page: light warm paper with noise, black strokes, a red and a blue stroke."""
+    rng = np.random.default_rng(seed)
+    picture = np.empty((height, width, 3), np.uint8)
+    picture[...] = (235, 225, 205)
+    picture += rng.integers(0, 20, picture.shape, dtype=np.uint8)
+    picture[5:8, 3:-3] = (10, 10, 12)
+    picture[3:-3, 20:22] = (0, 0, 0)
+    picture[12:14, 4:30] = (200, 30, 30)
+    picture[18:20, 6:34] = (30, 40, 190)
+    picture[height - 5, 10] = (40, 40, 40)  # a speck
+    return picture
+
+
+def module_road(picture, passes, limit=2, exact=False):
+    """The road written out call by call, as a script using the module would."""
+    height, width = picture.shape[:2]
+    c = vantrel.cvar
+    c.width, c.height = width, height
+    c.outWidth, c.outHeight = (width - 1) // 2, (height - 1) // 2
+    vantrel.CreateArrays()
+    vantrel.SetData(picture.tobytes())
+    vantrel.Calculate()
+    for name in passes:
+        if name == "despeckle":
+            vantrel.RemoveNoise(limit)
+        elif name == "recolour":
+            vantrel.CalculateColorRange()
+            vantrel.SetColors()
+        else:
+            vantrel.Flatten()
+    if exact:
+        result = get_output()
+    else:
+        n = c.outWidth * c.outHeight
+        result = np.frombuffer(vantrel.GetData()[: 3 * n], np.uint8).reshape(c.outHeight, c.outWidth, 3)
+    vantrel.Cleanup()
+    return result
+
+
+ROADS = [(), ("recolour",), ("flatten", "recolour"), ("despeckle", "recolour", "flatten"), ("flatten", "flatten")]
+
+
+@pytest.mark.parametrize("passes", ROADS)
+@pytest.mark.parametrize("exact", [False, True])
+def test_clean_array_equals_module_road(passes, exact):
+    picture = notes()
+    options = CleanOptions(passes=passes, speck_limit=3, exact_black=exact, **RAW)
+    got = vc.clean(picture, options)
+    assert got.dtype == np.uint8 and got.shape == (14, 20, 3)
+    np.testing.assert_array_equal(got, module_road(picture, passes, 3, exact))
+
+
+@pytest.mark.parametrize("passes", ROADS[1:4])
+def test_clean_array_equals_the_reference_model(passes):
+    from model import Model
+
+    picture = notes(23, 17)
+    model = Model()
+    model.width, model.height, model.outWidth, model.outHeight = 23, 17, 11, 8
+    model.CreateArrays()
+    model.SetData(picture.tobytes())
+    model.Calculate()
+    for name in passes:
+        if name == "despeckle":
+            model.RemoveNoise(3)
+        elif name == "recolour":
+            model.CalculateColorRange()
+            model.SetColors()
+        else:
+            model.Flatten()
+    expected = [(model.GetRed(i), model.GetGreen(i), model.GetBlue(i)) for i in range(11 * 8)]
+    got = vc.clean(picture, CleanOptions(passes=passes, speck_limit=3, **RAW))
+    np.testing.assert_array_equal(got, np.array(expected, np.uint8).reshape(8, 11, 3))
+
+
+def test_default_road_evens_background_first():
+    picture = notes()
+    expected = module_road(vc.even_background(picture), vc.DEFAULT_PASSES, 2, exact=True)
+    np.testing.assert_array_equal(vc.clean(picture), expected)
+
+
+def test_exact_black_keeps_zero_samples_getdata_turns_into_one():
+    picture = notes()
+    exact = vc.clean(picture, CleanOptions(passes=("flatten",), **RAW))
+    plain = vc.clean(picture, CleanOptions(passes=("flatten",), exact_black=False, **RAW))
+    assert (exact == 0).any() and not (plain == 0).any()
+    np.testing.assert_array_equal(np.where(exact == 0, 1, exact), plain)
+
+
+def test_default_result_is_black_ink_on_white_paper():
+    result = vc.clean(notes())
+    colours = {tuple(p) for p in result.reshape(-1, 3)}
+    assert colours == {(0, 0, 0), (255, 255, 255)}
+    assert (result[3, 2:-2] == 0).all()  # the black stroke survives halving
+    assert (result[-1, :] == 255).all()  # paper is white
+
+
+def test_pillow_image_round_trip_and_modes():
+    picture = notes()
+    expected = vc.clean(picture)
+    image = vc.clean(Image.fromarray(picture))
+    assert isinstance(image, Image.Image) and image.mode == "RGB" and image.size == (20, 14)
+    np.testing.assert_array_equal(np.asarray(image), expected)
+    grey = Image.fromarray(picture).convert("L")
+    np.testing.assert_array_equal(np.asarray(vc.clean(grey)), vc.clean(np.asarray(grey.convert("RGB"))))
+
+
+def test_path_round_trip_writes_beside_input(tmp_path):
+    picture = notes()
+    source = tmp_path / "page.png"
+    Image.fromarray(picture).save(source)
+    before = source.read_bytes()
+    written = vc.clean(source)
+    assert written == tmp_path / "page.clean.png"
+    assert source.read_bytes() == before
+    with Image.open(written) as image:
+        assert image.mode == "P"  # two colours: stored with a palette
+        np.testing.assert_array_equal(np.asarray(image.convert("RGB")), vc.clean(picture))
+    assert vc.clean(str(source)) == written
+
+
+def test_clean_file_chooses_format_and_refuses_to_overwrite(tmp_path):
+    source = tmp_path / "page.png"
+    Image.fromarray(notes()).save(source)
+    out = vc.clean_file(source, tmp_path / "out.webp")
+    with Image.open(out) as image:
+        assert image.format == "WEBP"
+    with pytest.raises(ValueError, match="overwrite the input"):
+        vc.clean_file(source, source)
+    with pytest.raises(ValueError, match="format"):
+        vc.clean_file(source, tmp_path / "out.bmp")
+
+
+@pytest.mark.parametrize("shape", [(2, 10, 3), (10, 2, 3), (1, 1, 3), (0, 5, 3)])
+def test_too_small_to_halve(shape):
+    with pytest.raises(PictureTooSmall, match="too small to halve"):
+        vc.clean(np.full(shape, 255, np.uint8))
+
+
+def test_smallest_picture_gives_one_pixel():
+    assert vc.clean(np.full((3, 3, 3), 255, np.uint8)).shape == (1, 1, 3)
+
+
+@pytest.mark.parametrize("bad, error", [
+    (np.zeros((5, 5, 3), np.uint16), ValueError),
+    (np.zeros((5, 5), np.uint8), ValueError),
+    (np.zeros((5, 5, 4), np.uint8), ValueError),
+    ([[[0, 0, 0]]], TypeError),
+])
+def test_bad_arrays_are_refused(bad, error):
+    with pytest.raises(error):
+        vc.clean_array(bad)
+
+
+def test_options_are_checked():
+    with pytest.raises(ValueError, match="unknown pass 'blur'"):
+        CleanOptions(passes=("recolour", "blur"))
+    with pytest.raises(TypeError):
+        CleanOptions(speck_limit=2.5)
+    with pytest.raises(ValueError):
+        CleanOptions(speck_limit=2**31)
+    with pytest.raises(TypeError, match="sequence of pass names"):
+        CleanOptions(passes="recolour")
+    assert CleanOptions(speck_limit=np.int64(4), passes=["flatten"]) == CleanOptions(speck_limit=4, passes=("flatten",))
+
+
+def test_non_contiguous_array_is_cleaned_as_its_values():
+    picture = notes(60, 40)
+    view = picture[::-1, 5:46]
+    np.testing.assert_array_equal(vc.clean(view), vc.clean(np.ascontiguousarray(view)))
+
+
+def test_threads_share_the_module_safely():
+    pictures = [notes(31 + 2 * i, 21 + i, seed=i) for i in range(6)]
+    expected = [vc.clean(p) for p in pictures]
+    start = threading.Barrier(6)
+
+    def work(i):
+        start.wait()
+        return [vc.clean(pictures[i]) for _ in range(5)]
+
+    switching = sys.getswitchinterval()
+    sys.setswitchinterval(1e-6)  # switch threads between module calls as often as possible
+    try:
+        with concurrent.futures.ThreadPoolExecutor(6) as pool:
+            results = list(pool.map(work, range(6)))
+    finally:
+        sys.setswitchinterval(switching)
+    for got, want in zip(results, expected):
+        for each in got:
+            np.testing.assert_array_equal(each, want)
+
+
+def write_pages(folder, count):
+    folder.mkdir(exist_ok=True)
+    for i in range(count):
+        Image.fromarray(notes(31 + 2 * i, 25, seed=i)).save(folder / f"page{i}.png")
+    return folder
+
+
+def test_batch_on_an_executor_keeps_job_order(tmp_path):
+    jobs, refused = vc.plan([write_pages(tmp_path / "in", 4)], tmp_path / "out")
+    assert not refused and [j.source.name for j in jobs] == [f"page{i}.png" for i in range(4)]
+    seen = []
+    with concurrent.futures.ThreadPoolExecutor(3) as pool:
+        outcomes = vc.run(jobs, executor=pool, keep_pages=True, on_done=seen.append)
+    assert [o.source for o in outcomes] == [j.source for j in jobs]
+    assert sorted(map(id, seen)) == sorted(map(id, outcomes))
+    for outcome in outcomes:
+        assert outcome.ok and outcome.output.exists()
+        np.testing.assert_array_equal(outcome.page, vc.clean(np.asarray(Image.open(outcome.source))))
+
+
+def test_batch_timeout_fails_the_jobs_not_done(tmp_path):
+    jobs, _ = vc.plan([write_pages(tmp_path / "in", 2)], tmp_path / "out")
+    release = threading.Event()
+
+    class Stalled(concurrent.futures.ThreadPoolExecutor):
+        def submit(self, fn, *args, **kwargs):
+            return super().submit(lambda: release.wait() and fn(*args, **kwargs))
+
+    with Stalled(2) as pool:
+        outcomes = vc.run(jobs, executor=pool, timeout=0.2)
+        release.set()
+    assert [o.error for o in outcomes] == ["not done within 0.2 s"] * 2
+
+
+def test_batch_on_a_dask_cluster(tmp_path):
+    distributed = pytest.importorskip("distributed")
+    jobs, _ = vc.plan([write_pages(tmp_path / "in", 3)], tmp_path / "out")
+    with distributed.LocalCluster(processes=False, n_workers=1, threads_per_worker=2, protocol="tcp", host="127.0.0.1",
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        outcomes = vc.run(jobs, executor=client.get_executor(), timeout=120)
+    assert all(o.ok for o in outcomes)
+    for outcome in outcomes:
+        with Image.open(outcome.output) as image:
+            expected = vc.clean(np.asarray(Image.open(outcome.source)))
+            np.testing.assert_array_equal(np.asarray(image.convert("RGB")), expected)

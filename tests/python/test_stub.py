@@ -1,0 +1,62 @@
+"""The installed type stub describes the module as it is: every function, constant and cvar
+variable, with the right kinds, and mypy accepts a script written against it."""
+
+import ast
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import vantrel
+
+STUB = Path(vantrel.__file__).with_name("vantrel.pyi")
+REGISTERS = {"leftPixel", "centerPixel", "rightPixel", "topPixel", "bottomPixel", "topLeftPixel",
+             "topRightPixel", "bottomLeftPixel", "bottomRightPixel"}
+
+
+def stub_tree():
+    return ast.parse(STUB.read_text())
+
+
+def test_stub_is_installed_beside_the_module_and_as_stub_package():
+    assert STUB.is_file()
+    package = Path(vantrel.__file__).with_name("vantrel-stubs") / "__init__.pyi"
+    assert package.read_text() == STUB.read_text()
+
+
+def test_stub_names_every_function_and_constant():
+    tree = stub_tree()
+    functions = {node.name for node in tree.body if isinstance(node, ast.FunctionDef)}
+    values = {node.target.id for node in tree.body if isinstance(node, ast.AnnAssign)}
+    module = {name for name in dir(vantrel) if not name.startswith("_")}
+    assert functions == {name for name in module if callable(getattr(vantrel, name))}
+    assert len(functions) == 27
+    assert values == {"RED", "GREEN", "BLUE", "BACKGROUND_CUT", "cvar"}
+    assert values | functions == module
+
+
+def test_stub_types_every_cvar_variable_by_its_kind():
+    variables = next(node for node in stub_tree().body if isinstance(node, ast.ClassDef))
+    fields = {node.target.id: ast.unparse(node.annotation) for node in variables.body
+              if isinstance(node, ast.AnnAssign)}
+    read_only = {node.name: ast.unparse(node.returns) for node in variables.body if isinstance(node, ast.FunctionDef)}
+    listed = re.fullmatch(r"Global variables \{ (.*) \}", str(vantrel.cvar)).group(1).split(", ")
+    assert list(fields) + list(read_only) == listed  # all 30, in the module's order
+    assert set(read_only) == REGISTERS and set(read_only.values()) == {"str"}
+    for name, kind in fields.items():
+        assert type(getattr(vantrel.cvar, name)).__name__ == kind, name
+
+
+def test_mypy_checks_a_script_against_the_stub(tmp_path):
+    script = tmp_path / "road.py"
+    script.write_text(
+        "import vantrel\n"
+        "vantrel.cvar.width = 5\n"
+        "text: bytes = vantrel.GetData()\n"
+        "level: int = vantrel.StandardizeColors(3, vantrel.RED)\n"
+        "vantrel.cvar.leftPixel = 'NULL'\n"   # read-only: an error
+        "vantrel.RemoveNoise('2')\n")         # wrong kind: an error
+    done = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", str(script)],
+                          capture_output=True, text=True, cwd=tmp_path)
+    errors = [line for line in done.stdout.splitlines() if ": error:" in line]
+    assert [int(line.split(":")[1]) for line in errors] == [5, 6], done.stdout
