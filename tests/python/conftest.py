@@ -76,3 +76,13 @@ def register(name):
         return tuple(vantrel.GetRed(i) for i in range(3))
     finally:
         c.outRed = saved
+
+
+def pytest_configure(config):
+    # The sanitizer run puts its own build of the module in front of the installed one: make
+    # sure that is the module under test.
+    import os
+
+    expected = os.environ.get("VANTREL_EXPECT_MODULE")
+    if expected and os.path.realpath(vantrel.__file__) != os.path.realpath(expected):
+        raise pytest.UsageError(f"testing {vantrel.__file__}, expected {expected}")
