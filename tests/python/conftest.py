@@ -11,14 +11,19 @@ import vantrel
 INK_BYTES = [f"{ink}Ink{part}" for ink in ("red", "green", "blue") for part in ("Max", "Min", "Range")]
 
 
-@pytest.fixture(autouse=True)
-def fresh_state():
+def reset_state():
+    """Releases the buffers and sets every variable and register back to its load-time zero."""
     vantrel.Cleanup()
     for name in ("pos", "width", "height", "outWidth", "outHeight", *INK_BYTES):
         setattr(vantrel.cvar, name, 0)
     for name in dir(vantrel):
         if name.startswith("Set") and name.endswith("Pixel"):  # the nine register setters
             getattr(vantrel, name)(0, 0, 0)
+
+
+@pytest.fixture(autouse=True)
+def fresh_state():
+    reset_state()
     yield
     vantrel.Cleanup()
 
