@@ -62,8 +62,8 @@ PyObject *wrapCalculate(PyObject *, PyObject *args)
     // rows x outWidth: both must fit it, or the output index would wrap.
     const long long finalPos = rows * outWidth;
     if (finalPos > INT_MAX || finalPos < INT_MIN || blockEnd > static_cast<std::size_t>(INT_MAX)) {
-        PyErr_Format(PyExc_ValueError, "Calculate: %lld output rows placed outWidth = %d apart run past the range of pos",
-                     rows, outWidth);
+        PyErr_Format(PyExc_ValueError,
+                     "Calculate: %lld output rows placed outWidth = %d apart run past the range of pos", rows, outWidth);
         return nullptr;
     }
     if (!requireOutputPlanes("Calculate", blockEnd))

@@ -102,9 +102,9 @@ def _hypothesis_profiles():
 
     common = dict(deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
     settings.register_profile("dev", max_examples=100, stateful_step_count=40, **common)
-    settings.register_profile("ci", max_examples=150, stateful_step_count=40, derandomize=True, database=None,
+    settings.register_profile("ci", max_examples=300, stateful_step_count=50, derandomize=True, database=None,
                               **common)
-    settings.register_profile("sanitize", max_examples=40, stateful_step_count=30, derandomize=True, database=None,
+    settings.register_profile("sanitize", max_examples=100, stateful_step_count=40, derandomize=True, database=None,
                               **common)
     settings.register_profile("long", max_examples=2000, stateful_step_count=60, **common)
     settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE") or ("ci" if os.environ.get("CI") else "dev"))

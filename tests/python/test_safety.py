@@ -21,7 +21,7 @@ import operator
 import random
 
 import pytest
-from hypothesis import event, strategies as st
+from hypothesis import event, given, strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, precondition, rule
 
 import vantrel
@@ -400,6 +400,42 @@ class ModuleMachine(RuleBasedStateMachine):
 
 
 TestModuleMachine = ModuleMachine.TestCase
+
+
+def expected_reading(text):
+    """What a buffer variable reads after text is assigned, or None when it must be refused:
+    "NULL", or "_", lower-case hex digits (wrapping at 64 bits) and exactly the module's type."""
+    if text == "NULL":
+        return "NULL"
+    if not text.startswith("_"):
+        return None
+    digits = len(text) - len(text[1:].lstrip("0123456789abcdef")) - 1
+    if text[1 + digits:] != "_unsigned_char_p":
+        return None
+    value = int(text[1:1 + digits] or "0", 16) % 2**64
+    return f"_{value:x}_unsigned_char_p" if value else "NULL"
+
+
+pointer_like = st.from_regex(r"\A_[0-9a-fA-F]{0,20}(_unsigned_char_p|_int_p|[ -~]{0,4})\Z") | st.text(max_size=40)
+
+
+@given(text=pointer_like | st.binary(max_size=40).map(lambda b: b.decode("latin-1")))
+def test_any_text_assigned_to_a_buffer_variable_parses_as_documented(text):
+    # The pointer is only read back, never used: a text naming memory the module never handed
+    # out lies outside the promise.
+    c.red = "NULL"
+    expected = expected_reading(text) if "\x00" not in text else None
+    try:
+        c.red = text
+    except TypeError as refusal:
+        assert str(refusal) == "Type error in value of red. Expected _unsigned_char_p."
+        assert expected is None, text
+        assert c.red == "NULL"
+        return
+    try:
+        assert c.red == expected, text
+    finally:
+        c.red = "NULL"
 
 
 # What the random sequences found, each kept as a case of its own.
