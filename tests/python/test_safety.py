@@ -274,8 +274,10 @@ class ModuleMachine(RuleBasedStateMachine):
     @rule(width=small_sizes, height=small_sizes, data=st.data())
     def allocate(self, width, height, data):
         """A whole picture's sizes at once, output half the input or near it, then CreateArrays."""
-        out_width = max(data.draw(st.sampled_from([width // 2, (width - 1) // 2, width]), label="outWidth"), 0)
-        out_height = max(data.draw(st.sampled_from([height // 2, (height - 1) // 2, height]), label="outHeight"), 0)
+        # A huge output width with an empty output still allocates: rows placed far apart.
+        out_width = max(data.draw(st.sampled_from([width // 2, (width - 1) // 2, width, INT_MAX, 2**30]),
+                                  label="outWidth"), 0)
+        out_height = max(data.draw(st.sampled_from([height // 2, (height - 1) // 2, height, 0]), label="outHeight"), 0)
         for name, value in (("width", width), ("height", height), ("outWidth", out_width), ("outHeight", out_height)):
             setattr(c, name, value)
             setattr(self.model, name, value)
