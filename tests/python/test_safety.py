@@ -399,6 +399,9 @@ class ModuleMachine(RuleBasedStateMachine):
         count = data.draw(st.integers(0, 6).filter(lambda n: n != ARITY[name]), label="count")
         with pytest.raises(TypeError, match=name):
             getattr(vantrel, name)(*range(count))
+        # The functions take positional arguments only.
+        with pytest.raises(TypeError, match=f"{name}.*keyword"):
+            getattr(vantrel, name)(*range(ARITY[name]), index=0)
 
 
 TestModuleMachine = ModuleMachine.TestCase
