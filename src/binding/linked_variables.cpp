@@ -56,16 +56,17 @@ template <unsigned char *&variable, const char *name> PyObject *getBuffer() { re
 
 template <unsigned char *&variable, const char *name> int setBuffer(PyObject *value)
 {
-    Py_ssize_t size = 0;
-    const char *text = PyUnicode_Check(value) ? PyUnicode_AsUTF8AndSize(value, &size) : nullptr;
-    if (text == nullptr) {
-        PyErr_Clear();
+    if (!PyUnicode_Check(value)) {
         PyErr_Format(PyExc_TypeError, "C variable '%s'(unsigned char *)", name);
         return 1;
     }
+    Py_ssize_t size = 0;
+    const char *text = PyUnicode_AsUTF8AndSize(value, &size);
+    if (text == nullptr)
+        PyErr_Clear(); // a text with no UTF-8 form (a lone surrogate) is no pointer string either
     void *pointer = nullptr;
     // A zero byte inside the text would hide what follows it from the parser: refuse it.
-    if (std::strlen(text) != static_cast<std::size_t>(size) ||
+    if (text == nullptr || std::strlen(text) != static_cast<std::size_t>(size) ||
         parsePointerString(text, &pointer, kBytePointerType) != nullptr) {
         PyErr_Format(PyExc_TypeError, "Type error in value of %s. Expected %s.", name, kBytePointerType);
         return 1;

@@ -10,6 +10,8 @@
 #include "../core/ink_colors.hpp"
 #include "../core/kernels.hpp"
 
+#include <climits>
+
 namespace vantrel {
 
 namespace {
@@ -55,6 +57,14 @@ PyObject *wrapCalculate(PyObject *, PyObject *args)
             return nullptr;
         }
         blockEnd = static_cast<std::size_t>(lastRowStart + columns);
+    }
+    // pos, a 32-bit int, runs through every index of the written block and ends at
+    // rows x outWidth: both must fit it, or the output index would wrap.
+    const long long finalPos = rows * outWidth;
+    if (finalPos > INT_MAX || finalPos < INT_MIN || blockEnd > static_cast<std::size_t>(INT_MAX)) {
+        PyErr_Format(PyExc_ValueError,
+                     "Calculate: %lld output rows placed outWidth = %d apart run past the range of pos", rows, outWidth);
+        return nullptr;
     }
     if (!requireOutputPlanes("Calculate", blockEnd))
         return nullptr;

@@ -91,6 +91,11 @@ TEST(BufferExtents, CreateArraysReleasesTheEarlierBlocks)
 
 TEST(BufferExtents, ReleasedRangesStayFewOverManyPictures)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // The bound rests on the allocator handing released addresses out again; AddressSanitizer
+    // holds freed blocks back in its quarantine, so there the ranges cannot merge yet.
+    GTEST_SKIP() << "freed blocks sit in AddressSanitizer's quarantine";
+#endif
     for (int i = 0; i < 2000; ++i)
         allocate(64 + i % 7, 48, 32, 24);
     release();

@@ -81,3 +81,33 @@ def register(name):
         return tuple(vantrel.GetRed(i) for i in range(3))
     finally:
         c.outRed = saved
+
+
+def pytest_configure(config):
+    # The sanitizer run puts its own build of the module in front of the installed one: make
+    # sure that is the module under test.
+    import os
+
+    expected = os.environ.get("VANTREL_EXPECT_MODULE")
+    if expected and os.path.realpath(vantrel.__file__) != os.path.realpath(expected):
+        raise pytest.UsageError(f"testing {vantrel.__file__}, expected {expected}")
+
+
+# Hypothesis profiles: HYPOTHESIS_PROFILE names one; CI runs a fixed, bounded set of examples
+# (and a smaller one under the sanitizers), a developer's run draws new ones each time.
+def _hypothesis_profiles():
+    import os
+
+    from hypothesis import HealthCheck, settings
+
+    common = dict(deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+    settings.register_profile("dev", max_examples=100, stateful_step_count=40, **common)
+    settings.register_profile("ci", max_examples=300, stateful_step_count=50, derandomize=True, database=None,
+                              **common)
+    settings.register_profile("sanitize", max_examples=100, stateful_step_count=40, derandomize=True, database=None,
+                              **common)
+    settings.register_profile("long", max_examples=2000, stateful_step_count=60, **common)
+    settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE") or ("ci" if os.environ.get("CI") else "dev"))
+
+
+_hypothesis_profiles()
