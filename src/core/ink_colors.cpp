@@ -112,6 +112,25 @@ inline unsigned char anyOf(const unsigned char *bytes, std::size_t n)
     return any;
 }
 
+// Walks n pixels a block at a time: mark(block, size, marks) fills one byte per pixel of the
+// block, then visit(start, count, present) runs for each stretch whose marks are not all zero,
+// with present the bitwise or of its marks. Both are called per block or stretch, never per
+// pixel, so the pixel loops inside them stay plain.
+template <typename Mark, typename Visit> void forEachMarkedStretch(std::size_t n, Mark mark, Visit visit)
+{
+    unsigned char marks[kBlock];
+    for (std::size_t block = 0; block < n; block += kBlock) {
+        const std::size_t blockSize = std::min(kBlock, n - block);
+        mark(block, blockSize, marks);
+        for (std::size_t start = 0; start < blockSize; start += kStretch) {
+            const std::size_t count = std::min(kStretch, blockSize - start);
+            const unsigned char present = anyOf(marks + start, count);
+            if (present)
+                visit(block + start, count, marks + start, present);
+        }
+    }
+}
+
 // First sweep of SetColors over planes that do not overlap: background pixels become white and
 // every pixel's class is noted; the others keep their samples for now. Byte arithmetic, & and |
 // instead of && and ||, and unconditional stores keep the loop branch-free in byte lanes.
@@ -151,24 +170,21 @@ void greyStretch(unsigned char *__restrict r, unsigned char *__restrict g, unsig
 void recolourPlanes(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
                     std::size_t n, const unsigned char (*levels)[256])
 {
-    unsigned char classes[kBlock];
-    for (std::size_t block = 0; block < n; block += kBlock) {
-        const std::size_t blockSize = std::min(kBlock, n - block);
-        classifyBlock(r + block, g + block, b + block, classes, blockSize);
-        for (std::size_t start = 0; start < blockSize; start += kStretch) {
-            const std::size_t count = std::min(kStretch, blockSize - start);
-            const unsigned char present = anyOf(classes + start, count);
-            unsigned char *const sr = r + block + start, *const sg = g + block + start, *const sb = b + block + start;
+    forEachMarkedStretch(
+        n, [&](std::size_t block, std::size_t size, unsigned char *classes) {
+            classifyBlock(r + block, g + block, b + block, classes, size);
+        },
+        [&](std::size_t start, std::size_t count, const unsigned char *classes, unsigned char present) {
+            unsigned char *const sr = r + start, *const sg = g + start, *const sb = b + start;
             if (present & kNeutralPixel)
-                greyStretch(sr, sg, sb, classes + start, count);
+                greyStretch(sr, sg, sb, classes, count);
             if (present & kInkPixel) {
                 // Ink pixels still hold their samples as found: re-colour them one by one.
                 for (std::size_t k = 0; k < count; ++k)
-                    if (classes[start + k] == kInkPixel)
+                    if (classes[k] == kInkPixel)
                         recolourPixel(sr + k, sg + k, sb + k, levels);
             }
-        }
-    }
+        });
 }
 
 // Marks the pixels that pass an ink test, in byte arithmetic.
@@ -219,16 +235,13 @@ void measureStretch(const unsigned char *__restrict r, const unsigned char *__re
 void measureInks(const unsigned char *r, const unsigned char *g, const unsigned char *b, std::size_t n,
                  int *maxima, int *minima)
 {
-    unsigned char marks[kBlock];
-    for (std::size_t block = 0; block < n; block += kBlock) {
-        const std::size_t blockSize = std::min(kBlock, n - block);
-        markInks(r + block, g + block, b + block, marks, blockSize);
-        for (std::size_t start = 0; start < blockSize; start += kStretch) {
-            const std::size_t count = std::min(kStretch, blockSize - start);
-            if (anyOf(marks + start, count))
-                measureStretch(r + block + start, g + block + start, b + block + start, count, maxima, minima);
-        }
-    }
+    forEachMarkedStretch(
+        n, [&](std::size_t block, std::size_t size, unsigned char *marks) {
+            markInks(r + block, g + block, b + block, marks, size);
+        },
+        [&](std::size_t start, std::size_t count, const unsigned char *, unsigned char) {
+            measureStretch(r + start, g + start, b + start, count, maxima, minima);
+        });
 }
 
 } // namespace
