@@ -2,7 +2,7 @@
 
     from vantrel_clean import clean, CleanOptions
     cleaned = clean(picture)                  # H x W x 3 uint8 array, Pillow image or path
-    cleaned = clean(picture, CleanOptions(passes=("flatten", "recolour"), speck_limit=3))
+    cleaned = clean(picture, CleanOptions(style="bw"))   # black on white; "levels", "colour"
 
 Batches run on any concurrent.futures.Executor (see batch.run). The module's state is global
 to the process; every call here holds MODULE_LOCK from the sizes to Cleanup, so threads are safe.
@@ -12,19 +12,25 @@ from .api import clean, clean_file, clean_image, default_output
 from .background import even_background
 from .batch import Job, Outcome, clean_job, plan, run
 from .pictures import PictureError, read_picture, save_pdf, save_picture, to_rgb
-from .road import DEFAULT_PASSES, MODULE_LOCK, PASSES, CleanOptions, PictureTooSmall, clean_array
+from .road import (DEFAULT_PASSES, DEFAULT_STYLE, MODULE_LOCK, PASSES, STYLES, Cleaned, CleanOptions, PictureTooSmall,
+                   Style, clean_array, clean_picture)
 
 __all__ = [
     "DEFAULT_PASSES",
+    "DEFAULT_STYLE",
     "MODULE_LOCK",
     "PASSES",
+    "STYLES",
+    "Cleaned",
     "CleanOptions",
     "Job",
     "Outcome",
     "PictureError",
     "PictureTooSmall",
+    "Style",
     "clean",
     "clean_array",
+    "clean_picture",
     "clean_file",
     "clean_image",
     "clean_job",

@@ -11,7 +11,7 @@ import numpy as np
 from PIL import Image
 
 from .pictures import FORMATS, SUFFIXES, read_picture, save_picture, to_rgb
-from .road import CleanOptions, RGBArray, clean_array
+from .road import CleanOptions, RGBArray, clean_array, clean_picture
 
 
 def default_output(source: Path, fmt: str = "png") -> Path:
@@ -48,7 +48,7 @@ def clean_file(source: str | os.PathLike[str], output: str | os.PathLike[str] | 
     if output_path.exists() and os.path.samefile(output_path, source_path):
         raise ValueError(f"{output_path}: the output would overwrite the input")
     picture = np.asarray(read_picture(source_path))
-    cleaned = clean_array(picture, options)
+    cleaned = clean_picture(picture, options)
     output_path.parent.mkdir(parents=True, exist_ok=True)
     save_picture(cleaned, output_path, fmt, quality)
     return output_path

@@ -14,7 +14,7 @@ import numpy as np
 from PIL import Image
 
 from .pictures import SUFFIXES, PictureError, read_picture, save_picture
-from .road import CleanOptions, PictureTooSmall, RGBArray, clean_array
+from .road import CleanOptions, PictureTooSmall, RGBArray, clean_picture
 
 
 @dataclass(frozen=True)
@@ -105,10 +105,10 @@ def clean_job(job: Job, options: CleanOptions, fmt: str = "png", quality: int | 
     """Runs one job to an outcome; a picture that fails gives its reason instead of raising.
     A module-level function so that process pools and clusters can ship it."""
     try:
-        picture = clean_array(np.asarray(read_picture(job.source)), options)
+        cleaned = clean_picture(np.asarray(read_picture(job.source)), options)
         if job.output is not None:
             job.output.parent.mkdir(parents=True, exist_ok=True)
-            save_picture(picture, job.output, fmt, quality)
+            save_picture(cleaned, job.output, fmt, quality)
     except PictureTooSmall as error:
         return Outcome(job.source, job.output, str(error))
     except PictureError as error:
@@ -117,7 +117,7 @@ def clean_job(job: Job, options: CleanOptions, fmt: str = "png", quality: int | 
         return Outcome(job.source, job.output, "not enough memory to clean it")
     except OSError as error:
         return Outcome(job.source, job.output, f"cannot write {job.output}: {error.strerror or error}")
-    return Outcome(job.source, job.output, None, picture if keep_page else None)
+    return Outcome(job.source, job.output, None, cleaned.rgb() if keep_page else None)
 
 
 def run(jobs: Sequence[Job], options: CleanOptions | None = None, *, fmt: str = "png",

@@ -13,17 +13,21 @@ from tqdm import tqdm
 
 from .batch import Outcome, plan, run
 from .pictures import FORMATS, save_pdf
-from .road import DEFAULT_PASSES, PASSES, CleanOptions
+from .road import DEFAULT_STYLE, PASSES, STYLES, CleanOptions
 
 DESCRIPTION = """\
 Cleans photos and scans of ink on a light background: evens out the light, whitens the paper,
-halves the resolution, erases specks, re-colours the ink and, by default, blackens it, giving
-black ink on white paper. Each INPUT is a picture file (anything Pillow reads) or a folder,
-searched recursively; results go to OUTDIR under the same names (a folder's pictures keep
-their relative paths)."""
+halves the resolution and draws the ink: by default every ink in a clean colour of its own hue
+and black ink black on white paper. Each INPUT is a picture file (anything Pillow reads) or a
+folder, searched recursively; results go to OUTDIR under the same names (a folder's pictures
+keep their relative paths)."""
 
 EPILOG = f"""\
-passes (run after the whitening and halving, in the order given to --passes):
+styles (--style):
+{chr(10).join(f"  {name:10} {style.description}" for name, style in STYLES.items())}
+
+passes (module steps after the whitening and halving, in the order given to --passes; each
+style has its own: {"; ".join(f"{name}: {','.join(style.passes) or 'none'}" for name, style in STYLES.items())}):
 {chr(10).join(f"  {name:10} {text}" for name, text in PASSES.items())}
 
 A file that cannot be cleaned gets one line on standard error and the batch goes on; the exit
@@ -72,9 +76,10 @@ def parser() -> argparse.ArgumentParser:
                        help="jpeg/webp quality 1-100 (default: jpeg 90, webp lossless)")
     clean.add_argument("--jobs", "-j", type=positive, default=1, metavar="N",
                        help="clean N files at a time in worker processes (default 1)")
-    clean.add_argument("--passes", type=pass_list, default=DEFAULT_PASSES, metavar="LIST",
-                       help="comma-separated passes in the order to run them, or none "
-                            f"(default {','.join(DEFAULT_PASSES)})")
+    clean.add_argument("--style", choices=tuple(STYLES), default=DEFAULT_STYLE,
+                       help=f"how the ink is drawn (default {DEFAULT_STYLE}; see below)")
+    clean.add_argument("--passes", type=pass_list, default=None, metavar="LIST",
+                       help="comma-separated passes in the order to run them, or none (default: the style's)")
     for name in PASSES:
         clean.add_argument(f"--{name}", action=argparse.BooleanOptionalAction, default=None,
                            help=f"switch the {name} pass on (appended to the passes) or off")
@@ -91,14 +96,14 @@ def parser() -> argparse.ArgumentParser:
 
 
 def options_from(arguments: argparse.Namespace) -> CleanOptions:
-    passes = list(arguments.passes)
+    passes = list(STYLES[arguments.style].passes if arguments.passes is None else arguments.passes)
     for name in PASSES:
         switch = getattr(arguments, name)
         if switch is True and name not in passes:
             passes.append(name)
         elif switch is False:
             passes = [p for p in passes if p != name]
-    return CleanOptions(passes=tuple(passes), speck_limit=arguments.speck_limit,
+    return CleanOptions(style=arguments.style, passes=tuple(passes), speck_limit=arguments.speck_limit,
                         even_background=arguments.even_background, exact_black=arguments.exact_black)
 
 

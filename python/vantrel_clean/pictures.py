@@ -1,8 +1,10 @@
 """Picture files: reading whatever Pillow reads into RGB, and writing results atomically, PNGs
-with a palette when the colours allow it losslessly."""
+with a palette when the colours allow it losslessly; PDFs of cleaned pages, losslessly where the
+page allows it."""
 
 from __future__ import annotations
 
+import io
 import os
 import tempfile
 from collections.abc import Callable, Sequence
@@ -11,7 +13,9 @@ from typing import IO
 
 import numpy as np
 import numpy.typing as npt
-from PIL import Image, ImageOps, UnidentifiedImageError
+from PIL import Image, ImageOps, UnidentifiedImageError, features
+
+from .road import Cleaned
 
 FORMATS: dict[str, str] = {"png": "PNG", "jpeg": "JPEG", "webp": "WEBP"}
 SUFFIXES: dict[str, str] = {"png": ".png", "jpeg": ".jpg", "webp": ".webp"}
@@ -85,7 +89,11 @@ def palette_image(picture: npt.NDArray[np.uint8]) -> Image.Image | None:
     return indexed
 
 
-def encoded_image(picture: npt.NDArray[np.uint8], fmt: str) -> Image.Image:
+def encoded_image(picture: npt.NDArray[np.uint8] | Cleaned, fmt: str) -> Image.Image:
+    if isinstance(picture, Cleaned):
+        if fmt == "png" and picture.indexes is not None:
+            return picture.image()  # drawn from a palette already
+        picture = picture.rgb()
     if fmt == "png":
         return palette_image(picture) or Image.fromarray(picture)
     return Image.fromarray(picture)
@@ -129,9 +137,9 @@ def _read_umask() -> int:
 _UMASK = _read_umask()
 
 
-def save_picture(picture: npt.NDArray[np.uint8], path: str | os.PathLike[str], fmt: str = "png",
+def save_picture(picture: npt.NDArray[np.uint8] | Cleaned, path: str | os.PathLike[str], fmt: str = "png",
                  quality: int | None = None) -> None:
-    """Writes an H x W x 3 uint8 picture as png, jpeg or webp, atomically."""
+    """Writes an H x W x 3 uint8 picture (or a cleaned one) as png, jpeg or webp, atomically."""
     if fmt not in FORMATS:
         raise ValueError(f"unknown format {fmt!r}; choose from {', '.join(FORMATS)}")
     image = encoded_image(picture, fmt)
@@ -139,22 +147,31 @@ def save_picture(picture: npt.NDArray[np.uint8], path: str | os.PathLike[str], f
     write_atomically(Path(path), lambda stream: image.save(stream, FORMATS[fmt], **options))
 
 
-def pdf_image(picture: npt.NDArray[np.uint8]) -> Image.Image:
-    """A black-and-white page becomes a 1-bit image, which Pillow stores in the PDF with fax
-    compression, losslessly and small; any other page goes in as a JPEG."""
+def pdf_page(picture: npt.NDArray[np.uint8]) -> bytes:
+    """One page as a file that img2pdf embeds as it is: a black-and-white page as a fax-compressed
+    bitmap, a page of at most 256 colours as a palette PNG (both lossless and small), any other
+    page as a JPEG."""
+    stream = io.BytesIO()
     first = picture[..., 0]
-    if ((first == 0) | (first == 255)).all() and (picture == first[..., None]).all():
-        return Image.fromarray(first).convert("1", dither=Image.Dither.NONE)
-    return Image.fromarray(picture)
+    if features.check("libtiff") and ((first == 0) | (first == 255)).all() and (picture == first[..., None]).all():
+        Image.fromarray(first).convert("1", dither=Image.Dither.NONE).save(stream, "TIFF", compression="group4")
+    elif (indexed := palette_image(picture)) is not None:
+        indexed.save(stream, "PNG", optimize=True)
+    else:
+        Image.fromarray(picture).save(stream, "JPEG", quality=JPEG_QUALITY)
+    return stream.getvalue()
 
 
 def save_pdf(pages: Sequence[npt.NDArray[np.uint8]], path: str | os.PathLike[str], resolution: float = 150.0) -> None:
     """Writes the pictures as the pages of one PDF, atomically."""
+    import img2pdf  # only the PDF needs it
+
     if not pages:
         raise ValueError("no pages to write")
-    images = [pdf_image(page) for page in pages]
+    files = [pdf_page(page) for page in pages]
+    layout = img2pdf.get_fixed_dpi_layout_fun((resolution, resolution))
 
     def write(stream: IO[bytes]) -> None:
-        images[0].save(stream, "PDF", save_all=True, append_images=images[1:], resolution=resolution)
+        img2pdf.convert(files, layout_fun=layout, outputstream=stream)
 
     write_atomically(Path(path), write)

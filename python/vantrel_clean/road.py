@@ -1,20 +1,22 @@
-"""One picture through the vantrel module: the four sizes, the buffers, Calculate, the chosen
-passes, the result, the release. The module's state is global to the process, so one lock
-serialises every road."""
+"""One picture through the vantrel module and the drawing of its result: the evening of the
+light, the four sizes, the buffers, Calculate, the chosen passes, the colours, the release. The
+module's state is global to the process, so one lock serialises every road."""
 
 from __future__ import annotations
 
 import operator
 import threading
-from collections.abc import Sequence
 from dataclasses import dataclass
 
 import numpy as np
 import numpy.typing as npt
+from PIL import Image
 
 import vantrel
 
+from . import _steps
 from .background import even_background
+from .palette import Inks, fit_inks
 
 RGBArray = npt.NDArray[np.uint8]
 
@@ -25,11 +27,43 @@ PASSES: dict[str, str] = {
     "flatten": "Flatten: dark pixels to black, pale ones darkened by 30",
 }
 
-#: Chosen by looking at phone photos and scans of notes: after recolour every pixel that is not
-#: paper is an ink level or a grey below the background cut, so flatten turns it black and the
-#: result is crisp black on white in two colours (the smallest files). Without flatten the greys
-#: and dark ink tints stay.
-DEFAULT_PASSES: tuple[str, ...] = ("despeckle", "recolour", "flatten")
+
+@dataclass(frozen=True)
+class Style:
+    """A named road: the module passes it runs after Calculate, the power of the evening's
+    curve, and whether the ink is drawn in colour classes or left as the module's passes made it."""
+
+    description: str
+    passes: tuple[str, ...]
+    exponent: float
+    colour_classes: bool
+
+
+STYLES: dict[str, Style] = {
+    "colour": Style("paper white, black ink black, every coloured ink in a clean colour of its own hue, "
+                    "faint strokes and pale printed rules pale", (), 2.5, True),
+    "bw": Style("black ink on white paper: every stroke black, whatever its colour", ("despeckle", "recolour", "flatten"),
+                1.5, False),
+    "levels": Style("the module's own ten levels of each ink and eleven greys", ("despeckle", "recolour"), 1.5, False),
+}
+DEFAULT_STYLE = "colour"
+DEFAULT_PASSES: tuple[str, ...] = STYLES[DEFAULT_STYLE].passes
+
+
+@dataclass(frozen=True)
+class InkRules:
+    """How the colour drawing tells ink from paper, in levels of the darkest sample of a pixel
+    as it was before the evening's curve (0 black, 255 paper)."""
+
+    ink_level: int = 235  # at most this may be ink: it joins a stroke that holds a seed
+    seed_level: int = 190  # at most this makes its stroke certain
+    full_level: int = 115  # at most this (or a stroke pixel beside it) is drawn at full strength
+    min_stroke: int = 3  # strokes of fewer pixels are specks
+    chroma_cut: float = 12.0  # CIELAB chroma below this is neutral ink (black or grey), lower when pale
+    vote_radius: int = 2  # each ink pixel takes the ink most of its (2r+1)-square window has
+
+
+INK_RULES = InkRules()
 
 #: The module guards nothing itself: every road holds this lock from the sizes to Cleanup.
 MODULE_LOCK = threading.Lock()
@@ -43,8 +77,10 @@ class PictureTooSmall(ValueError):
 class CleanOptions:
     """How a picture is cleaned.
 
-    passes: the passes after Calculate, in the order they run (names from ``PASSES``; a name
-        may repeat). ``()`` stops after the background whitening and halving.
+    style: the road, a name from ``STYLES``: "colour" (the default) keeps each ink's colour,
+        "bw" draws every stroke black, "levels" keeps the module's own ink levels and greys.
+    passes: the module passes after Calculate, in the order they run (names from ``PASSES``; a
+        name may repeat); None takes the style's. ``()`` stops after the whitening and halving.
     speck_limit: a pixel on a despeckled row turns white when its 7x5 window holds at most this
         many dark pixels.
     even_background: divide the picture by an estimate of its paper brightness first, so that
@@ -53,15 +89,20 @@ class CleanOptions:
         read back exactly, so black ink stays (0, 0, 0).
     """
 
-    passes: tuple[str, ...] = DEFAULT_PASSES
+    style: str = DEFAULT_STYLE
+    passes: tuple[str, ...] | None = None
     speck_limit: int = 2
     even_background: bool = True
     exact_black: bool = True
 
     def __post_init__(self) -> None:
+        if self.style not in STYLES:
+            raise ValueError(f"unknown style {self.style!r}; choose from {', '.join(STYLES)}")
+        if self.passes is None:
+            object.__setattr__(self, "passes", STYLES[self.style].passes)
         if isinstance(self.passes, str):
             raise TypeError("passes must be a sequence of pass names, such as ('despeckle', 'recolour')")
-        passes = tuple(self.passes)
+        passes = tuple(self.passes or ())
         unknown = [name for name in passes if name not in PASSES]
         if unknown:
             raise ValueError(f"unknown pass {unknown[0]!r}; choose from {', '.join(PASSES)}")
@@ -72,6 +113,35 @@ class CleanOptions:
         if not -(2**31) <= limit < 2**31:
             raise ValueError("speck_limit must fit a 32-bit int")
         object.__setattr__(self, "speck_limit", limit)
+
+    @property
+    def module_passes(self) -> tuple[str, ...]:
+        """The passes, never None (__post_init__ resolved them)."""
+        return self.passes or ()
+
+
+@dataclass(frozen=True)
+class Cleaned:
+    """A cleaned picture: either plain RGB samples, or palette indexes with their palette."""
+
+    samples: RGBArray | None = None
+    indexes: npt.NDArray[np.uint8] | None = None
+    palette: RGBArray | None = None
+
+    def rgb(self) -> RGBArray:
+        if self.samples is not None:
+            return self.samples
+        assert self.indexes is not None and self.palette is not None
+        return self.palette[self.indexes]
+
+    def image(self) -> Image.Image:
+        """An RGB image, or a palette image when the picture is drawn from a palette."""
+        if self.indexes is None:
+            return Image.fromarray(self.rgb())
+        assert self.palette is not None
+        image = Image.fromarray(self.indexes, "P")
+        image.putpalette(self.palette.tobytes(), "RGB")
+        return image
 
 
 def halved_size(width: int, height: int) -> tuple[int, int]:
@@ -93,7 +163,7 @@ def as_rgb_array(picture: object) -> RGBArray:
     return np.ascontiguousarray(picture)
 
 
-def run_passes(passes: Sequence[str], speck_limit: int) -> None:
+def run_passes(passes: tuple[str, ...], speck_limit: int) -> None:
     for name in passes:
         if name == "despeckle":
             vantrel.RemoveNoise(speck_limit)
@@ -122,17 +192,32 @@ def read_output(out_width: int, out_height: int, exact_black: bool) -> RGBArray:
     return samples.reshape(out_height, out_width, 3)
 
 
-def clean_array(picture: RGBArray, options: CleanOptions | None = None) -> RGBArray:
-    """Cleans an H x W x 3 uint8 picture; returns the (H-1)//2 x (W-1)//2 x 3 result.
+def draw_inks(halved: RGBArray, exponent: float, rules: InkRules = INK_RULES) -> Cleaned:
+    """Sorts the halved picture into paper and strokes and draws every stroke pixel in its
+    ink's clean colour, full or pale: palette indexes and their palette."""
+    height, width = halved.shape[:2]
+    codes, histogram = _steps.classify_ink(halved, width, height, exponent, rules.ink_level, rules.seed_level,
+                                           rules.full_level, rules.min_stroke, rules.chroma_cut)
+    inks: Inks = fit_inks(histogram)
+    indexes = inks.lookup[np.frombuffer(codes, np.uint8)]
+    if rules.vote_radius > 0:
+        indexes = np.frombuffer(_steps.vote_inks(indexes, width, height, rules.vote_radius), np.uint8)
+    return Cleaned(indexes=indexes.reshape(height, width), palette=inks.palette)
+
+
+def clean_picture(picture: RGBArray, options: CleanOptions | None = None) -> Cleaned:
+    """Cleans an H x W x 3 uint8 picture into a (H-1)//2 x (W-1)//2 result.
 
     Raises PictureTooSmall when H or W is below 3.
     """
     options = options or CleanOptions()
+    style = STYLES[options.style]
     picture = as_rgb_array(picture)
     height, width = picture.shape[:2]
     check_size(width, height)
+    exponent = style.exponent if options.even_background else 1.0
     if options.even_background:
-        picture = even_background(picture)
+        picture = even_background(picture, exponent)
     out_width, out_height = halved_size(width, height)
     with MODULE_LOCK:
         c = vantrel.cvar
@@ -142,7 +227,18 @@ def clean_array(picture: RGBArray, options: CleanOptions | None = None) -> RGBAr
         try:
             vantrel.SetData(picture.data)
             vantrel.Calculate()
-            run_passes(options.passes, options.speck_limit)
-            return read_output(out_width, out_height, options.exact_black)
+            run_passes(options.module_passes, options.speck_limit)
+            halved = read_output(out_width, out_height, options.exact_black and not style.colour_classes)
         finally:
             vantrel.Cleanup()
+    if style.colour_classes:
+        return draw_inks(halved, exponent)
+    return Cleaned(samples=halved)
+
+
+def clean_array(picture: RGBArray, options: CleanOptions | None = None) -> RGBArray:
+    """Cleans an H x W x 3 uint8 picture; returns the (H-1)//2 x (W-1)//2 x 3 result.
+
+    Raises PictureTooSmall when H or W is below 3.
+    """
+    return clean_picture(picture, options).rgb()

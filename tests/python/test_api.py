@@ -15,7 +15,8 @@ from vantrel_clean import CleanOptions, PictureTooSmall
 
 from conftest import get_output
 
-RAW = dict(even_background=False)
+# The module road as it is: the styles that leave the planes as the passes made them.
+RAW = dict(even_background=False, style="levels")
 
 
 def notes(width=41, height=29, seed=0):
@@ -94,10 +95,11 @@ def test_clean_array_equals_the_reference_model(passes):
     np.testing.assert_array_equal(got, np.array(expected, np.uint8).reshape(8, 11, 3))
 
 
-def test_default_road_evens_background_first():
+@pytest.mark.parametrize("style", ["bw", "levels"])
+def test_module_styles_even_the_background_first(style):
     picture = notes()
-    expected = module_road(vc.even_background(picture), vc.DEFAULT_PASSES, 2, exact=True)
-    np.testing.assert_array_equal(vc.clean(picture), expected)
+    expected = module_road(vc.even_background(picture, 1.5), vc.STYLES[style].passes, 2, exact=True)
+    np.testing.assert_array_equal(vc.clean(picture, CleanOptions(style=style)), expected)
 
 
 def test_exact_black_keeps_zero_samples_getdata_turns_into_one():
@@ -108,8 +110,8 @@ def test_exact_black_keeps_zero_samples_getdata_turns_into_one():
     np.testing.assert_array_equal(np.where(exact == 0, 1, exact), plain)
 
 
-def test_default_result_is_black_ink_on_white_paper():
-    result = vc.clean(notes())
+def test_bw_result_is_black_ink_on_white_paper():
+    result = vc.clean(notes(), CleanOptions(style="bw"))
     colours = {tuple(p) for p in result.reshape(-1, 3)}
     assert colours == {(0, 0, 0), (255, 255, 255)}
     assert (result[3, 2:-2] == 0).all()  # the black stroke survives halving
@@ -182,6 +184,10 @@ def test_options_are_checked():
         CleanOptions(speck_limit=2**31)
     with pytest.raises(TypeError, match="sequence of pass names"):
         CleanOptions(passes="recolour")
+    with pytest.raises(ValueError, match="unknown style 'sepia'"):
+        CleanOptions(style="sepia")
+    assert CleanOptions(style="bw").passes == ("despeckle", "recolour", "flatten")
+    assert CleanOptions(style="bw", passes=()).passes == ()
     assert CleanOptions(speck_limit=np.int64(4), passes=["flatten"]) == CleanOptions(speck_limit=4, passes=("flatten",))
 
 

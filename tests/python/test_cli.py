@@ -83,7 +83,7 @@ def test_pdf_gathers_the_cleaned_pages_in_order(tmp_path, capsys):
         save(tmp_path / name, page(width))
     (tmp_path / "p4.png").write_bytes(b"\x89PNG broken")
     files = [tmp_path / n for n in ("p1.png", "p2.png", "p3.png", "p4.png")]
-    status, errors = clean(capsys, *files, "--pdf", tmp_path / "book" / "all.pdf")
+    status, errors = clean(capsys, *files, "--pdf", tmp_path / "book" / "all.pdf", "--style", "bw")
     assert status == 1 and len(errors) == 1 and "p4.png" in errors[0]
     assert pdf_pages(tmp_path / "book" / "all.pdf") == 3
     if features.check("libtiff"):  # black-and-white pages go in losslessly, fax-compressed
@@ -141,16 +141,17 @@ def test_png_has_a_palette_only_when_lossless(tmp_path, capsys):
     gradient[..., 1] = np.arange(41)[:, None] * 6
     gradient[..., 2] = 100
     source = save(tmp_path / "g.png", gradient)
-    raw = ["--passes", "none", "--no-even-background"]
+    raw = ["--style", "levels", "--passes", "none", "--no-even-background"]
     assert clean(capsys, source, "-o", tmp_path / "rgb", *raw)[0] == 0
     with Image.open(tmp_path / "rgb" / "g.png") as image:
         assert image.mode == "RGB"
     np.testing.assert_array_equal(cleaned(tmp_path / "rgb" / "g.png"),
-                                  vc.clean(gradient, vc.CleanOptions(passes=(), even_background=False)))
-    assert clean(capsys, source, "-o", tmp_path / "pal", "--passes", "flatten,recolour", "--no-even-background")[0] == 0
+                                  vc.clean(gradient, vc.CleanOptions(style="levels", passes=(), even_background=False)))
+    assert clean(capsys, source, "-o", tmp_path / "pal", "--style", "levels", "--passes", "flatten,recolour",
+                 "--no-even-background")[0] == 0
     with Image.open(tmp_path / "pal" / "g.png") as image:
         assert image.mode == "P"
-        options = vc.CleanOptions(passes=("flatten", "recolour"), even_background=False)
+        options = vc.CleanOptions(style="levels", passes=("flatten", "recolour"), even_background=False)
         np.testing.assert_array_equal(np.asarray(image.convert("RGB")), vc.clean(gradient, options))
 
 

@@ -1,0 +1,25 @@
+// The paper's brightness behind every part of a photo, estimated on a small copy: ink strokes
+// are thin there, so a max filter lifts them to the paper around them, a median drops glare
+// spots and a blur hides the block edges of the reduction.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace steps {
+
+// A small RGB picture of paper brightness, three floats a pixel, each at least 1.
+struct PaperEstimate {
+    std::size_t width = 0;
+    std::size_t height = 0;
+    std::vector<float> samples;
+};
+
+// The short side of the small copy the estimate is taken on, in pixels (at least).
+constexpr std::size_t kEstimateShortSide = 128;
+
+// Estimates the paper of an interleaved RGB picture of width x height pixels (both at least 1).
+PaperEstimate estimatePaper(const std::uint8_t *rgb, std::size_t width, std::size_t height);
+
+} // namespace steps
