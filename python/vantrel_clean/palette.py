@@ -23,9 +23,11 @@ PALE_LIGHTNESS, PALE_CHROMA = 76.0, 38.0
 WHITE, BLACK, GREY = (255, 255, 255), (0, 0, 0), (150, 150, 150)
 
 #: An ink is a hue peak holding at least this share of the coloured ink pixels; two peaks stay
-#: apart only when the histogram between them falls below this share of the lower peak.
+#: apart only when they are 15 degrees apart or more and the histogram between them falls below
+#: this share of the lower peak.
 MIN_INK_SHARE = 0.01
 VALLEY_SHARE = 0.5
+MIN_PEAK_GAP = 3
 
 
 @dataclass(frozen=True)
@@ -75,8 +77,9 @@ def clean_colour(lightness: float, chroma: float, hue: float) -> tuple[int, int,
 
 
 def _peaks(weight: npt.NDArray[np.float64]) -> list[int]:
-    """The bins of the hue peaks, on the circle of bins, after merging peaks that no valley
-    parts."""
+    """The bins of the hue peaks on the circle of bins. Peaks are found on a lightly smoothed
+    histogram; two stay apart when they are at least MIN_PEAK_GAP bins apart and the histogram
+    itself falls between them below VALLEY_SHARE of the lower peak."""
     smooth = (np.roll(weight, 1) + 2 * weight + np.roll(weight, -1)) / 4
     floor = MIN_INK_SHARE * weight.sum()
     peaks = [i for i in range(HUE_BINS)
@@ -86,8 +89,10 @@ def _peaks(weight: npt.NDArray[np.float64]) -> list[int]:
         merged = False
         for n, first in enumerate(peaks):
             second = peaks[(n + 1) % len(peaks)]
-            between = [(first + k) % HUE_BINS for k in range((second - first) % HUE_BINS + 1)]
-            if smooth[between].min() > VALLEY_SHARE * min(smooth[first], smooth[second]):
+            gap = (second - first) % HUE_BINS
+            between = [(first + k) % HUE_BINS for k in range(1, gap)]
+            valley = weight[between].min() if between else np.inf
+            if gap < MIN_PEAK_GAP or valley > VALLEY_SHARE * min(smooth[first], smooth[second]):
                 peaks.remove(first if smooth[first] < smooth[second] else second)
                 merged = True
                 break

@@ -263,3 +263,76 @@ def test_batch_on_a_dask_cluster(tmp_path):
         with Image.open(outcome.output) as image:
             expected = vc.clean(np.asarray(Image.open(outcome.source)))
             np.testing.assert_array_equal(np.asarray(image.convert("RGB")), expected)
+
+
+# The colour default
+
+
+def coloured_page(seed=0):
+    """A 240 x 320 page under warm light that fades to one side: black, red, blue, purple and
+    teal pen strokes, a faint pencil stroke, pale blue rules and specks."""
+    rng = np.random.default_rng(seed)
+    height, width = 240, 320
+    light = np.linspace(0.75, 1.0, width)[None, :, None] * np.array([1.0, 0.93, 0.82])
+    page = np.ones((height, width, 3))
+    page[30::40, :] = (0.75, 0.85, 0.97)  # pale printed rules, one pixel high
+    inks = {"black": (0.12, 0.12, 0.14), "red": (0.8, 0.15, 0.18), "blue": (0.16, 0.27, 0.72),
+            "purple": (0.45, 0.2, 0.6), "teal": (0.0, 0.5, 0.52), "faint": (0.72, 0.72, 0.72)}
+    rows = {}
+    for n, (name, ink) in enumerate(inks.items()):
+        row = 12 + 38 * n
+        page[row:row + 4, 20:300] *= ink
+        rows[name] = row
+    page[225, 40] = page[228, 90:92] = 0.3  # specks
+    picture = np.clip(page * light * 245 + rng.normal(0, 2, page.shape), 0, 255).astype(np.uint8)
+    return picture, rows
+
+
+def test_colour_default_keeps_each_ink_in_its_own_colour():
+    from test_steps import hue_of, lab
+
+    picture, rows = coloured_page()
+    result = vc.clean(picture)
+    assert len(np.unique(result.reshape(-1, 3), axis=0)) <= 16  # a small palette
+    for name, ink_hue in [("red", hue_of((204, 38, 46))), ("blue", hue_of((41, 69, 184))),
+                          ("purple", hue_of((115, 51, 153))), ("teal", hue_of((0, 128, 133)))]:
+        stroke = result[rows[name] // 2 + 1, 15:145]
+        L, a, b = lab(stroke)
+        hues = np.degrees(np.arctan2(b, a)) % 360
+        assert (np.hypot(a, b) > 25).all() and (np.abs((hues - ink_hue + 180) % 360 - 180) < 25).all(), name
+        assert (L > 30).all(), name  # light enough to read as its colour
+    assert (result[rows["black"] // 2 + 1, 15:145] == 0).all()
+    faint = result[rows["faint"] // 2 + 1, 15:145]
+    assert (faint < 250).all() and (faint > 60).all()  # kept whole, and pale
+    paper = np.ones(result.shape[:2], bool)
+    for row in rows.values():
+        paper[row // 2 - 1:row // 2 + 4] = False
+    paper[14::20] = False  # the rules
+    paper[108:118] = False
+    assert (result[paper] == 255).all()  # paper white, the specks gone
+    rules = result[15::20][:, 5:155]
+    assert (lab(rules)[0] > 60).all()  # pale rules stay pale, never black
+
+
+def test_colour_default_is_stored_with_its_palette(tmp_path):
+    picture, _ = coloured_page()
+    source = tmp_path / "page.png"
+    Image.fromarray(picture).save(source)
+    written = vc.clean(source)
+    with Image.open(written) as image:
+        assert image.mode == "P"
+        np.testing.assert_array_equal(np.asarray(image.convert("RGB")), vc.clean(picture))
+
+
+def test_bundled_sample_keeps_its_coloured_marks(tmp_path):
+    from test_cli import EXAMPLE
+
+    result = vc.clean_file(EXAMPLE, tmp_path / "sketch.png")
+    with Image.open(result) as image:
+        colours = np.asarray(image.convert("RGB")).reshape(-1, 3)
+    from test_steps import lab
+
+    L, a, b = lab(np.unique(colours, axis=0))
+    coloured = np.hypot(a, b) > 30
+    hues = np.degrees(np.arctan2(b[coloured], a[coloured])) % 360
+    assert coloured.sum() >= 3 and np.ptp(hues) > 90  # red, teal and purple marks, not one hue
