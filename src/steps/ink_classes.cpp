@@ -137,10 +137,10 @@ void classifyInk(const std::uint8_t *rgb, std::size_t width, std::size_t height,
                 hue += 360.0;
             bin = std::min(std::size_t(hue / (360.0 / kHueBins)), kHueBins - 1);
         }
-        // Thin strokes lose depth in the halving: a stroke pixel beside a full-strength one is
-        // full as well, so that only edges and faint strokes come out pale.
-        const bool pale = darkest(rgb + 3 * i) > fullLevel &&
-                          (darkest(rgb + 3 * i) > seedLevel || darkestAround(rgb, width, height, i) > fullLevel);
+        // Thin strokes lose depth in the halving, and their edges blend with the paper: a stroke
+        // pixel beside a full-strength one is full as well, so that only faint strokes and
+        // pale printing come out pale (and strokes keep crisp, cheaply compressed edges).
+        const bool pale = darkest(rgb + 3 * i) > fullLevel && darkestAround(rgb, width, height, i) > fullLevel;
         codes[i] = classCode(bin, pale);
         double *fields = &histogram[kHistogramFields * bin];
         fields[pale ? kPaleCount : kFullCount] += 1;

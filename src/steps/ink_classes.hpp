@@ -16,7 +16,7 @@ struct InkRules {
     std::uint8_t inkLevel = 235;  // a pixel whose darkest sample is at most this may be ink
     std::uint8_t seedLevel = 190; // ... at most this makes its stroke certain
     std::uint8_t fullLevel = 115; // ... at most this is drawn at its ink's full strength, and so
-                                  // is a pixel at most seedLevel beside one of those
+                                  // is every stroke pixel beside one of those
     std::size_t minStroke = 3;    // strokes of fewer pixels (8-connected) are specks
     double chromaCut = 12.0;      // CIELAB chroma below this is neutral (black or grey) at L* 50
                                   // and darker; the cut falls for lighter pixels
