@@ -21,3 +21,11 @@ def classify_ink(picture: Picture, width: int, height: int, exponent: float, ink
 
 def vote_inks(indexes: Picture, width: int, height: int, radius: int, /) -> bytes:
     """Every ink pixel's palette index with the ink most of its window holds (paper stays 0)."""
+
+def even_into_module(picture: Picture | tuple[object, object], exponent: float, /) -> None:
+    """The picture (the vantrel module's width x height, interleaved RGB) evened like
+    even_background and written into the module's input planes, as SetData would split it."""
+
+def module_output(exact: bool, /) -> bytearray:
+    """The vantrel module's output planes interleaved: samples as they are (exact) or with 0
+    written as 1, as GetData delivers them."""

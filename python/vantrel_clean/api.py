@@ -47,8 +47,7 @@ def clean_file(source: str | os.PathLike[str], output: str | os.PathLike[str] | 
         raise ValueError(f"unknown format {fmt!r}; choose from {', '.join(FORMATS)}")
     if output_path.exists() and os.path.samefile(output_path, source_path):
         raise ValueError(f"{output_path}: the output would overwrite the input")
-    picture = np.asarray(read_picture(source_path))
-    cleaned = clean_picture(picture, options)
+    cleaned = clean_picture(read_picture(source_path), options)
     output_path.parent.mkdir(parents=True, exist_ok=True)
     save_picture(cleaned, output_path, fmt, quality)
     return output_path

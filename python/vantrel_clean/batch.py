@@ -105,7 +105,7 @@ def clean_job(job: Job, options: CleanOptions, fmt: str = "png", quality: int | 
     """Runs one job to an outcome; a picture that fails gives its reason instead of raising.
     A module-level function so that process pools and clusters can ship it."""
     try:
-        cleaned = clean_picture(np.asarray(read_picture(job.source)), options)
+        cleaned = clean_picture(read_picture(job.source), options)
         if job.output is not None:
             job.output.parent.mkdir(parents=True, exist_ok=True)
             save_picture(cleaned, job.output, fmt, quality)

@@ -3,13 +3,11 @@
 from __future__ import annotations
 
 import argparse
-import multiprocessing
+import os
 import sys
 from collections.abc import Sequence
-from concurrent.futures import Executor, ProcessPoolExecutor
+from concurrent.futures import Executor
 from pathlib import Path
-
-from tqdm import tqdm
 
 from .batch import Outcome, plan, run
 from .pictures import FORMATS, save_pdf
@@ -74,8 +72,9 @@ def parser() -> argparse.ArgumentParser:
                             "when the result has at most 256 colours)")
     clean.add_argument("--quality", type=quality, metavar="Q",
                        help="jpeg/webp quality 1-100 (default: jpeg 90, webp lossless)")
-    clean.add_argument("--jobs", "-j", type=positive, default=1, metavar="N",
-                       help="clean N files at a time in worker processes (default 1)")
+    clean.add_argument("--jobs", "-j", type=positive, default=None, metavar="N",
+                       help="clean N files at a time in worker processes (default: one per core; 1 cleans "
+                            "in this process)")
     clean.add_argument("--style", choices=tuple(STYLES), default=DEFAULT_STYLE,
                        help=f"how the ink is drawn (default {DEFAULT_STYLE}; see below)")
     clean.add_argument("--passes", type=pass_list, default=None, metavar="LIST",
@@ -107,8 +106,20 @@ def options_from(arguments: argparse.Namespace) -> CleanOptions:
                         even_background=arguments.even_background, exact_black=arguments.exact_black)
 
 
+def cores() -> int:
+    """The cores this process may run on."""
+    try:
+        return len(os.sched_getaffinity(0))
+    except AttributeError:  # not on Linux
+        return os.cpu_count() or 1
+
+
 def report(outcome: Outcome) -> None:
-    tqdm.write(f"vantrel: {outcome.source}: {outcome.error}", file=sys.stderr)
+    line = f"vantrel: {outcome.source}: {outcome.error}"
+    if "tqdm" in sys.modules:  # a bar is showing: print above it
+        sys.modules["tqdm"].tqdm.write(line, file=sys.stderr)
+    else:
+        print(line, file=sys.stderr)
 
 
 def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -> int:
@@ -131,24 +142,32 @@ def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -
             return 1
 
     executor: Executor | None = None
-    if arguments.jobs > 1 and len(jobs) > 1:
+    workers = min(arguments.jobs or cores(), len(jobs))
+    if workers > 1:
+        import multiprocessing
+        from concurrent.futures import ProcessPoolExecutor
+
         # Fresh interpreters, not forks: the progress bar's thread and the module's state stay
         # out of the workers.
-        executor = ProcessPoolExecutor(max_workers=min(arguments.jobs, len(jobs)),
-                                       mp_context=multiprocessing.get_context("spawn"))
-    bar = tqdm(total=len(jobs), unit="picture", disable=True if arguments.quiet or len(jobs) < 2 else None,
-               file=sys.stderr)
+        executor = ProcessPoolExecutor(max_workers=workers, mp_context=multiprocessing.get_context("spawn"))
+    bar = None
+    if not arguments.quiet and len(jobs) > 1:
+        from tqdm import tqdm  # only for a batch: one picture shows no bar
+
+        bar = tqdm(total=len(jobs), unit="picture", disable=None, file=sys.stderr)
 
     def done(outcome: Outcome) -> None:
         if not outcome.ok:
             report(outcome)
-        bar.update()
+        if bar is not None:
+            bar.update()
 
     try:
         outcomes = run(jobs, options, fmt=arguments.format, quality=arguments.quality, executor=executor,
                        keep_pages=arguments.pdf is not None, on_done=done)
     finally:
-        bar.close()
+        if bar is not None:
+            bar.close()
         if executor is not None:
             executor.shutdown(cancel_futures=True)
 

@@ -4,10 +4,11 @@ page allows it."""
 
 from __future__ import annotations
 
+import contextlib
 import io
 import os
 import tempfile
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from pathlib import Path
 from typing import IO
 
@@ -22,13 +23,17 @@ SUFFIXES: dict[str, str] = {"png": ".png", "jpeg": ".jpg", "webp": ".webp"}
 JPEG_QUALITY = 90
 
 
+ORIENTATION = 0x0112  # the EXIF tag (also read from XMP by Pillow)
+
+
 class PictureError(Exception):
     """A file that cannot be cleaned; the message says why in a few words."""
 
 
 def to_rgb(image: Image.Image) -> Image.Image:
     """The picture upright (EXIF orientation) in 8-bit RGB; transparency shows white paper."""
-    image = ImageOps.exif_transpose(image)
+    if image.getexif().get(ORIENTATION, 1) != 1:  # exif_transpose copies even an upright picture
+        image = ImageOps.exif_transpose(image)
     mode = image.mode
     if mode == "RGB":
         return image
@@ -51,11 +56,25 @@ def to_rgb(image: Image.Image) -> Image.Image:
     return image.convert("RGB")
 
 
+@contextlib.contextmanager
+def single_block_images() -> Iterator[None]:
+    """Pillow allocates the images made inside in one block of memory (not its default chain of
+    16 MB blocks), so that the cleaning road can read their samples where they are, through
+    their Arrow export, instead of copying them out."""
+    core = Image.core  # type: ignore[attr-defined]
+    before = core.get_use_block_allocator()
+    core.set_use_block_allocator(1)
+    try:
+        yield
+    finally:
+        core.set_use_block_allocator(before)
+
+
 def read_picture(path: str | os.PathLike[str]) -> Image.Image:
     """Reads and decodes a picture file into RGB; raises PictureError with the reason."""
     try:
         # Only the first frame of an animated or multi-page file is read.
-        with Image.open(path) as image:
+        with Image.open(path) as image, single_block_images():
             try:
                 image.load()
             except (OSError, SyntaxError, ValueError, EOFError) as error:
@@ -99,9 +118,15 @@ def encoded_image(picture: npt.NDArray[np.uint8] | Cleaned, fmt: str) -> Image.I
     return Image.fromarray(picture)
 
 
-def save_options(fmt: str, quality: int | None) -> dict[str, object]:
+#: A palette PNG is deflated with zlib's run-length strategy: cleaned pages are long runs of
+#: paper and strokes, and on them it gives files as small as zlib's best (optimize) about ten
+#: times faster (a 2079x1169 whiteboard: 31.8 KB in 8 ms, against 34.2 KB in 91 ms).
+PALETTE_PNG: dict[str, object] = {"compress_level": 9, "compress_type": 3}
+
+
+def save_options(fmt: str, quality: int | None, palette: bool = False) -> dict[str, object]:
     if fmt == "png":
-        return {"optimize": True}
+        return dict(PALETTE_PNG) if palette else {"optimize": True}
     if fmt == "jpeg":
         return {"quality": quality or JPEG_QUALITY}
     return {"quality": quality} if quality else {"lossless": True}
@@ -143,7 +168,7 @@ def save_picture(picture: npt.NDArray[np.uint8] | Cleaned, path: str | os.PathLi
     if fmt not in FORMATS:
         raise ValueError(f"unknown format {fmt!r}; choose from {', '.join(FORMATS)}")
     image = encoded_image(picture, fmt)
-    options = save_options(fmt, quality)
+    options = save_options(fmt, quality, palette=image.mode == "P")
     write_atomically(Path(path), lambda stream: image.save(stream, FORMATS[fmt], **options))
 
 
@@ -156,7 +181,7 @@ def pdf_page(picture: npt.NDArray[np.uint8]) -> bytes:
     if features.check("libtiff") and ((first == 0) | (first == 255)).all() and (picture == first[..., None]).all():
         Image.fromarray(first).convert("1", dither=Image.Dither.NONE).save(stream, "TIFF", compression="group4")
     elif (indexed := palette_image(picture)) is not None:
-        indexed.save(stream, "PNG", optimize=True)
+        indexed.save(stream, "PNG", **PALETTE_PNG)
     else:
         Image.fromarray(picture).save(stream, "JPEG", quality=JPEG_QUALITY)
     return stream.getvalue()

@@ -15,7 +15,6 @@ from PIL import Image
 import vantrel
 
 from . import _steps
-from .background import even_background
 from .palette import Inks, fit_inks
 
 RGBArray = npt.NDArray[np.uint8]
@@ -177,19 +176,16 @@ def run_passes(passes: tuple[str, ...], speck_limit: int) -> None:
 
 
 def read_output(out_width: int, out_height: int, exact_black: bool) -> RGBArray:
-    """The output planes as an array, from GetData; the samples GetData turned from 0 into 1
-    are read exactly through GetRed/GetGreen/GetBlue when exact_black is set."""
-    count = 3 * out_width * out_height
-    text = vantrel.GetData()
-    if len(text) < count:  # cannot happen: GetData writes no zero byte
-        raise RuntimeError(f"GetData returned {len(text)} bytes, {count} expected")
-    samples = np.frombuffer(text, dtype=np.uint8, count=count).copy()
+    """The output planes as an array. With exact_black every sample is read as it is (black
+    stays 0); without, as GetData delivers them, a 0 written as 1."""
     if exact_black:
-        getters = (vantrel.GetRed, vantrel.GetGreen, vantrel.GetBlue)
-        for index in np.flatnonzero(samples == 1).tolist():
-            pixel, channel = divmod(index, 3)
-            samples[index] = getters[channel](pixel)
-    return samples.reshape(out_height, out_width, 3)
+        samples = _steps.module_output(True)
+    else:
+        count = 3 * out_width * out_height
+        samples = bytearray(vantrel.GetData()[:count])
+        if len(samples) < count:  # cannot happen: GetData writes no zero byte
+            raise RuntimeError(f"GetData returned {len(samples)} bytes, {count} expected")
+    return np.frombuffer(samples, np.uint8).reshape(out_height, out_width, 3)
 
 
 def draw_inks(halved: RGBArray, exponent: float, rules: InkRules = INK_RULES) -> Cleaned:
@@ -205,19 +201,36 @@ def draw_inks(halved: RGBArray, exponent: float, rules: InkRules = INK_RULES) ->
     return Cleaned(indexes=indexes.reshape(height, width), palette=inks.palette)
 
 
-def clean_picture(picture: RGBArray, options: CleanOptions | None = None) -> Cleaned:
-    """Cleans an H x W x 3 uint8 picture into a (H-1)//2 x (W-1)//2 result.
+def samples_of(picture: RGBArray | Image.Image) -> RGBArray | tuple[object, object]:
+    """What the native evening reads: an array as it is; a Pillow image through its Arrow
+    export, its own memory without a copy, when Pillow made it in one block (see
+    pictures.single_block_images), else copied into an array."""
+    if not isinstance(picture, Image.Image):
+        return picture
+    try:
+        exported: tuple[object, object] = picture.__arrow_c_array__()
+        return exported
+    except (AttributeError, ValueError):  # an older Pillow, or an image in a chain of blocks
+        return np.asarray(picture)
+
+
+def clean_picture(picture: RGBArray | Image.Image, options: CleanOptions | None = None) -> Cleaned:
+    """Cleans an H x W x 3 uint8 picture (or a Pillow RGB image) into a (H-1)//2 x (W-1)//2
+    result.
 
     Raises PictureTooSmall when H or W is below 3.
     """
     options = options or CleanOptions()
     style = STYLES[options.style]
-    picture = as_rgb_array(picture)
-    height, width = picture.shape[:2]
+    if isinstance(picture, Image.Image):
+        if picture.mode != "RGB":
+            raise ValueError(f"expected an RGB image, got mode {picture.mode}")
+        width, height = picture.size
+    else:
+        picture = as_rgb_array(picture)
+        height, width = picture.shape[:2]
     check_size(width, height)
     exponent = style.exponent if options.even_background else 1.0
-    if options.even_background:
-        picture = even_background(picture, exponent)
     out_width, out_height = halved_size(width, height)
     with MODULE_LOCK:
         c = vantrel.cvar
@@ -225,9 +238,15 @@ def clean_picture(picture: RGBArray, options: CleanOptions | None = None) -> Cle
         c.outWidth, c.outHeight = out_width, out_height
         vantrel.CreateArrays()
         try:
-            vantrel.SetData(picture.data)
+            if options.even_background:
+                # The evened picture goes straight into the module's input planes: the same
+                # samples SetData would split there, with no evened copy of the whole picture.
+                _steps.even_into_module(samples_of(picture), exponent)
+            else:
+                vantrel.SetData(np.asarray(picture).data if isinstance(picture, Image.Image) else picture.data)
             vantrel.Calculate()
             run_passes(options.module_passes, options.speck_limit)
+            # The colour drawing reads the samples as GetData delivers them (0 as 1).
             halved = read_output(out_width, out_height, options.exact_black and not style.colour_classes)
         finally:
             vantrel.Cleanup()

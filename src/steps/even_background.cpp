@@ -2,6 +2,8 @@
 // estimate, turned into the reciprocal ratio scale, and every sample is looked up in the table.
 #include "even_background.hpp"
 
+#include "row_ranges.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -38,43 +40,80 @@ std::vector<Tap> bilinearTaps(std::size_t fullSize, std::size_t smallSize)
     return taps;
 }
 
-// Samples times steps / paper, capped at the table's end: the table index of each sample. in and
-// out may be the same row: each sample is read before it is written.
-void lookUpRow(const std::uint8_t *in, const float *__restrict stepsPerLevel, std::size_t count,
-               const std::uint8_t *__restrict table, std::uint8_t *out)
+// The full-size columns that fall between the same two estimate columns: a row of the paper is
+// interpolated a run at a time, with both ends fixed, in loops the compiler vectorises.
+struct Run {
+    std::size_t first;
+    std::size_t second;
+    std::size_t begin;
+    std::size_t end;
+};
+
+std::vector<Run> runsOf(const std::vector<Tap> &taps)
 {
-    for (std::size_t i = 0; i < count; ++i) {
-        const float index = std::min(float(in[i]) * stepsPerLevel[i] + 0.5f, float(kRatioSteps));
-        out[i] = table[std::size_t(index)];
+    std::vector<Run> runs;
+    for (std::size_t x = 0; x < taps.size(); ++x) {
+        if (runs.empty() || runs.back().first != taps[x].first)
+            runs.push_back({taps[x].first, taps[x].second, x, x});
+        runs.back().end = x + 1;
+    }
+    return runs;
+}
+
+// One channel of a row: each sample times steps / paper, capped at the table's end, is the
+// table index of its evened value. in has a stride of one pixel; out is contiguous unless
+// outStride says otherwise.
+template <std::size_t PixelBytes>
+void lookUpChannel(const std::uint8_t *__restrict in, const float *__restrict stepsPerLevel, std::size_t width,
+                   const std::uint8_t *__restrict table, std::uint8_t *__restrict out, std::size_t outStride)
+{
+    for (std::size_t x = 0; x < width; ++x) {
+        // In int, the rounding and the cap vectorise (the product is at most 255 * kRatioSteps).
+        const int index = std::min(int(float(in[PixelBytes * x]) * stepsPerLevel[x] + 0.5f), int(kRatioSteps));
+        out[outStride * x] = table[index];
     }
 }
 
 } // namespace
 
-void evenBackground(const std::uint8_t *rgb, std::size_t width, std::size_t height, const PaperEstimate &paper,
-                    const ToneTable &tone, std::uint8_t *out)
+void evenBackground(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes,
+                    const PaperEstimate &paper, const ToneTable &tone, const EvenedTarget &target)
 {
+    const auto lookUp = pixelBytes == 4 ? lookUpChannel<4> : lookUpChannel<3>;
     const std::vector<Tap> across = bilinearTaps(width, paper.width);
     const std::vector<Tap> down = bilinearTaps(height, paper.height);
-    std::vector<float> paperRow(3 * paper.width);
-    std::vector<float> stepsPerLevel(3 * width);
+    const std::vector<Run> runs = runsOf(across);
+    std::vector<float> weights(width);
+    for (std::size_t x = 0; x < width; ++x)
+        weights[x] = across[x].weight;
     const float *small = paper.samples.data();
-    for (std::size_t y = 0; y < height; ++y) {
-        const Tap &v = down[y];
-        const float *upper = small + 3 * paper.width * v.first;
-        const float *lower = small + 3 * paper.width * v.second;
-        for (std::size_t i = 0; i < 3 * paper.width; ++i)
-            paperRow[i] = upper[i] + (lower[i] - upper[i]) * v.weight;
-        for (std::size_t x = 0; x < width; ++x) {
-            const Tap &h = across[x];
+    forRowRanges(height, 3 * width, [&](std::size_t firstRow, std::size_t lastRow) {
+        std::vector<float> paperRow(3 * paper.width);
+        std::vector<float> stepsPerLevel(width);
+        for (std::size_t y = firstRow; y < lastRow; ++y) {
+            const Tap &v = down[y];
+            const float *upper = small + 3 * paper.width * v.first;
+            const float *lower = small + 3 * paper.width * v.second;
+            for (std::size_t i = 0; i < 3 * paper.width; ++i)
+                paperRow[i] = upper[i] + (lower[i] - upper[i]) * v.weight;
+            const std::uint8_t *in = rgb + pixelBytes * width * y;
             for (std::size_t c = 0; c < 3; ++c) {
-                const float left = paperRow[3 * h.first + c], right = paperRow[3 * h.second + c];
-                stepsPerLevel[3 * x + c] = float(kRatioSteps) / (left + (right - left) * h.weight);
+                float *__restrict steps = stepsPerLevel.data();
+                const float *__restrict weight = weights.data();
+                for (const Run &run : runs) {
+                    const float left = paperRow[3 * run.first + c], right = paperRow[3 * run.second + c];
+                    for (std::size_t x = run.begin; x < run.end; ++x)
+                        steps[x] = float(kRatioSteps) / (left + (right - left) * weight[x]);
+                }
+                if (target.interleaved != nullptr) {
+                    lookUp(in + c, steps, width, tone.data(), target.interleaved + 3 * width * y + c, 3);
+                } else {
+                    std::uint8_t *plane = c == 0 ? target.red : c == 1 ? target.green : target.blue;
+                    lookUp(in + c, steps, width, tone.data(), plane + width * y, 1);
+                }
             }
         }
-        const std::size_t offset = 3 * width * y;
-        lookUpRow(rgb + offset, stepsPerLevel.data(), 3 * width, tone.data(), out + offset);
-    }
+    });
 }
 
 } // namespace steps

@@ -18,8 +18,18 @@ using ToneTable = std::array<std::uint8_t, kRatioSteps + 1>;
 // The byte for each ratio step: ratio ** exponent * 255, rounded (exponent > 0).
 ToneTable makeToneTable(double exponent);
 
-// Writes the evened picture (same size and layout as rgb) to out; out may be rgb itself.
-void evenBackground(const std::uint8_t *rgb, std::size_t width, std::size_t height, const PaperEstimate &paper,
-                    const ToneTable &tone, std::uint8_t *out);
+// Where the evened samples go: an interleaved picture like the input, or three planes of
+// width x height samples each (red, green, blue); never the input itself.
+struct EvenedTarget {
+    std::uint8_t *interleaved = nullptr;
+    std::uint8_t *red = nullptr;
+    std::uint8_t *green = nullptr;
+    std::uint8_t *blue = nullptr;
+};
+
+// Writes the evened picture to the target, the rows shared among the cores. The input's pixels
+// are pixelBytes apart: 3, or 4 when each carries a padding byte after its blue sample.
+void evenBackground(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes,
+                    const PaperEstimate &paper, const ToneTable &tone, const EvenedTarget &target);
 
 } // namespace steps

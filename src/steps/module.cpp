@@ -4,6 +4,9 @@
 #include <Python.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "even_background.hpp"
@@ -64,7 +67,7 @@ PyObject *evenBackground(PyObject *, PyObject *args)
         const steps::PaperEstimate paper = steps::estimatePaper(rgb, std::size_t(width), std::size_t(height));
         const steps::ToneTable tone = steps::makeToneTable(exponent);
         auto *out = reinterpret_cast<std::uint8_t *>(PyByteArray_AS_STRING(result));
-        steps::evenBackground(rgb, std::size_t(width), std::size_t(height), paper, tone, out);
+        steps::evenBackground(rgb, std::size_t(width), std::size_t(height), 3, paper, tone, steps::EvenedTarget{out});
     } catch (const std::bad_alloc &) {
         outOfMemory = true;
     }
@@ -74,6 +77,218 @@ PyObject *evenBackground(PyObject *, PyObject *args)
         Py_DECREF(result);
         return PyErr_NoMemory();
     }
+    return result;
+}
+
+// --- the vantrel module's buffers, reached through its cvar as any script reaches them ---------
+
+// The address in a pointer string such as "_7f12a0_unsigned_char_p"; sets ValueError for "NULL"
+// (no buffers: CreateArrays has not run, or Cleanup has) and TypeError for anything else.
+bool parsePointer(PyObject *cvar, const char *name, std::uint8_t **address)
+{
+    PyObject *value = PyObject_GetAttrString(cvar, name);
+    if (value == nullptr)
+        return false;
+    const char *text = PyUnicode_Check(value) ? PyUnicode_AsUTF8(value) : nullptr;
+    bool parsed = false;
+    if (text != nullptr && std::strcmp(text, "NULL") == 0) {
+        PyErr_Format(PyExc_ValueError, "the vantrel module holds no buffers (cvar.%s is NULL): call CreateArrays first",
+                     name);
+    } else if (text != nullptr && text[0] == '_') {
+        char *end = nullptr;
+        const unsigned long long bits = std::strtoull(text + 1, &end, 16);
+        parsed = end != text + 1 && std::strcmp(end, "_unsigned_char_p") == 0 && bits != 0;
+        if (parsed)
+            *address = reinterpret_cast<std::uint8_t *>(std::uintptr_t(bits));
+    }
+    if (!parsed && !PyErr_Occurred())
+        PyErr_Format(PyExc_TypeError, "cvar.%s is not a pointer string of the vantrel module", name);
+    Py_DECREF(value);
+    return parsed;
+}
+
+bool readSize(PyObject *cvar, const char *name, long long *size)
+{
+    PyObject *value = PyObject_GetAttrString(cvar, name);
+    if (value == nullptr)
+        return false;
+    *size = PyLong_AsLongLong(value);
+    Py_DECREF(value);
+    return !(*size == -1 && PyErr_Occurred());
+}
+
+// Asks the module itself whether a plane holds an index: its own wrapper refuses an index past
+// the block it allocated, so a size changed after CreateArrays, or a buffer pointer assigned
+// by hand, is caught before any sample is written here.
+bool moduleHolds(PyObject *vantrel, const char *method, long long lastIndex)
+{
+    PyObject *result = std::strcmp(method, "SetPixelData") == 0
+                           ? PyObject_CallMethod(vantrel, method, "iiiL", 0, 0, 0, lastIndex)
+                           : PyObject_CallMethod(vantrel, method, "L", lastIndex);
+    Py_XDECREF(result);
+    return result != nullptr;
+}
+
+struct ModulePlanes {
+    long long width = 0, height = 0;
+    std::uint8_t *red = nullptr, *green = nullptr, *blue = nullptr;
+};
+
+// The module's sizes and three planes: the input planes (output false) or the output planes.
+bool modulePlanes(bool output, ModulePlanes &planes)
+{
+    PyObject *vantrel = PyImport_ImportModule("vantrel");
+    if (vantrel == nullptr)
+        return false;
+    PyObject *cvar = PyObject_GetAttrString(vantrel, "cvar");
+    bool ok = cvar != nullptr && readSize(cvar, output ? "outWidth" : "width", &planes.width) &&
+              readSize(cvar, output ? "outHeight" : "height", &planes.height) &&
+              parsePointer(cvar, output ? "outRed" : "red", &planes.red) &&
+              parsePointer(cvar, output ? "outGreen" : "green", &planes.green) &&
+              parsePointer(cvar, output ? "outBlue" : "blue", &planes.blue);
+    if (ok && (planes.width < 1 || planes.height < 1 || planes.width > PY_SSIZE_T_MAX / 3 / planes.height)) {
+        PyErr_Format(PyExc_ValueError, "the vantrel module's %s size %lld x %lld holds no picture",
+                     output ? "output" : "input", planes.width, planes.height);
+        ok = false;
+    }
+    // The module's single-sample calls check the index against the blocks it owns.
+    if (ok && output)
+        ok = moduleHolds(vantrel, "GetRed", planes.width * planes.height - 1) &&
+             moduleHolds(vantrel, "GetGreen", planes.width * planes.height - 1) &&
+             moduleHolds(vantrel, "GetBlue", planes.width * planes.height - 1);
+    if (ok && !output)
+        ok = moduleHolds(vantrel, "SetPixelData", planes.width * planes.height - 1);
+    Py_XDECREF(cvar);
+    Py_DECREF(vantrel);
+    return ok;
+}
+
+// The structures of the Arrow C data interface (a fixed, published ABI), through which Pillow
+// lends an image's own memory without a copy.
+struct ArrowSchema {
+    const char *format;
+    const char *name;
+    const char *metadata;
+    std::int64_t flags;
+    std::int64_t n_children;
+    ArrowSchema **children;
+    ArrowSchema *dictionary;
+    void (*release)(ArrowSchema *);
+    void *private_data;
+};
+
+struct ArrowArray {
+    std::int64_t length;
+    std::int64_t null_count;
+    std::int64_t offset;
+    std::int64_t n_buffers;
+    std::int64_t n_children;
+    const void **buffers;
+    ArrowArray **children;
+    ArrowArray *dictionary;
+    void (*release)(ArrowArray *);
+    void *private_data;
+};
+
+// The samples of a Pillow RGB image exported as Arrow (the pair of capsules its
+// __arrow_c_array__ returns): pixels of four bytes, red, green, blue and padding, in one block.
+// Sets ValueError for any other layout.
+const std::uint8_t *rgbxSamples(PyObject *exported, long long pixels)
+{
+    PyObject *schemaCapsule = nullptr, *arrayCapsule = nullptr;
+    if (!PyArg_ParseTuple(exported, "OO", &schemaCapsule, &arrayCapsule))
+        return nullptr;
+    auto *schema = static_cast<ArrowSchema *>(PyCapsule_GetPointer(schemaCapsule, "arrow_schema"));
+    auto *array = static_cast<ArrowArray *>(PyCapsule_GetPointer(arrayCapsule, "arrow_array"));
+    if (schema == nullptr || array == nullptr)
+        return nullptr;
+    const bool fits = schema->release != nullptr && std::strcmp(schema->format, "+w:4") == 0 &&
+                      schema->n_children == 1 && std::strcmp(schema->children[0]->format, "C") == 0 &&
+                      array->release != nullptr && array->length == pixels && array->offset == 0 &&
+                      array->null_count == 0 && array->n_children == 1 && array->children[0]->offset == 0 &&
+                      array->children[0]->length == 4 * pixels && array->children[0]->n_buffers == 2 &&
+                      array->children[0]->buffers[1] != nullptr;
+    if (!fits) {
+        PyErr_SetString(PyExc_ValueError, "even_into_module: not an RGB image of the module's size in one block");
+        return nullptr;
+    }
+    return static_cast<const std::uint8_t *>(array->children[0]->buffers[1]);
+}
+
+// even_into_module(picture, exponent): evens the picture (the module's width x height) and writes
+// it into the module's input planes, as SetData would write the evened picture. The picture is
+// interleaved RGB bytes, or a Pillow RGB image's Arrow export (its samples read where they are).
+PyObject *evenIntoModule(PyObject *, PyObject *args)
+{
+    PyObject *given;
+    double exponent;
+    if (!PyArg_ParseTuple(args, "Od:even_into_module", &given, &exponent))
+        return nullptr;
+    if (!(exponent > 0 && std::isfinite(exponent))) {
+        PyErr_SetString(PyExc_ValueError, "even_into_module: the exponent must be a positive number");
+        return nullptr;
+    }
+    ModulePlanes planes;
+    if (!modulePlanes(false, planes))
+        return nullptr;
+    Py_buffer picture{};
+    const std::uint8_t *samples = nullptr;
+    std::size_t pixelBytes = 3;
+    if (PyTuple_Check(given)) {
+        samples = rgbxSamples(given, planes.width * planes.height);
+        pixelBytes = 4;
+    } else if (PyObject_GetBuffer(given, &picture, PyBUF_SIMPLE) == 0) {
+        if (requirePicture(picture, planes.width, planes.height, "even_into_module"))
+            samples = static_cast<const std::uint8_t *>(picture.buf);
+    }
+    if (samples == nullptr) {
+        if (picture.obj != nullptr)
+            PyBuffer_Release(&picture);
+        return nullptr;
+    }
+    bool outOfMemory = false;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        const std::size_t width = std::size_t(planes.width), height = std::size_t(planes.height);
+        const steps::PaperEstimate paper = steps::estimatePaper(samples, width, height, pixelBytes);
+        const steps::ToneTable tone = steps::makeToneTable(exponent);
+        steps::evenBackground(samples, width, height, pixelBytes, paper, tone,
+                              steps::EvenedTarget{nullptr, planes.red, planes.green, planes.blue});
+    } catch (const std::bad_alloc &) {
+        outOfMemory = true;
+    }
+    Py_END_ALLOW_THREADS
+    if (picture.obj != nullptr)
+        PyBuffer_Release(&picture);
+    if (outOfMemory)
+        return PyErr_NoMemory();
+    Py_RETURN_NONE;
+}
+
+// module_output(exact) -> bytearray: the module's output planes interleaved, every sample as it
+// is (exact true) or with 0 written as 1, as GetData delivers them (exact false).
+PyObject *moduleOutput(PyObject *, PyObject *args)
+{
+    int exact;
+    if (!PyArg_ParseTuple(args, "p:module_output", &exact))
+        return nullptr;
+    ModulePlanes planes;
+    if (!modulePlanes(true, planes))
+        return nullptr;
+    const std::size_t count = std::size_t(planes.width) * std::size_t(planes.height);
+    PyObject *result = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(3 * count));
+    if (result == nullptr)
+        return nullptr;
+    auto *out = reinterpret_cast<std::uint8_t *>(PyByteArray_AS_STRING(result));
+    Py_BEGIN_ALLOW_THREADS
+    const std::uint8_t *__restrict r = planes.red, *__restrict g = planes.green, *__restrict b = planes.blue;
+    const std::uint8_t lift = exact ? 0 : 1;
+    for (std::size_t j = 0; j < count; ++j) {
+        out[3 * j] = std::uint8_t(r[j] + (r[j] == 0 ? lift : 0));
+        out[3 * j + 1] = std::uint8_t(g[j] + (g[j] == 0 ? lift : 0));
+        out[3 * j + 2] = std::uint8_t(b[j] + (b[j] == 0 ? lift : 0));
+    }
+    Py_END_ALLOW_THREADS
     return result;
 }
 
@@ -183,6 +398,10 @@ PyObject *voteInks(PyObject *, PyObject *args)
 PyMethodDef methods[] = {
     {"vote_inks", voteInks, METH_VARARGS, "vote_inks(indexes, width, height, radius) -> bytes"},
     {"even_background", evenBackground, METH_VARARGS, "even_background(picture, width, height, exponent) -> bytes"},
+    {"even_into_module", evenIntoModule, METH_VARARGS,
+     "even_into_module(picture, exponent): the evened picture into the vantrel module's input planes"},
+    {"module_output", moduleOutput, METH_VARARGS,
+     "module_output(exact) -> bytearray: the vantrel module's output planes, interleaved"},
     {"classify_ink", classifyInk, METH_VARARGS,
      "classify_ink(picture, width, height, exponent, ink_level, seed_level, full_level, min_stroke, chroma_cut)"
      " -> (codes, histogram)"},

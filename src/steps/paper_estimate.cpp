@@ -2,6 +2,8 @@
 // Gaussian with a standard deviation of 2 pixels. Borders repeat the edge pixels.
 #include "paper_estimate.hpp"
 
+#include "row_ranges.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -12,34 +14,57 @@ namespace {
 using Plane = std::vector<float>;
 
 // Block averages of factor x factor pixels; the last blocks of a row or column may be partial.
-PaperEstimate reduceByBlocks(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t factor)
+// Block rows are shared among the cores; within a block row each block's pixels are summed in
+// one run, with no division per pixel.
+// The sums of one block row's pixels, pixelBytes apart (3 or 4: a padding byte is skipped).
+template <std::size_t PixelBytes>
+void addBlockRow(const std::uint8_t *row, std::size_t width, std::size_t factor, std::size_t blocks,
+                 std::uint32_t *sums)
+{
+    for (std::size_t blockColumn = 0; blockColumn < blocks; ++blockColumn) {
+        const std::size_t first = blockColumn * factor, last = std::min(width, first + factor);
+        std::uint32_t r = 0, g = 0, b = 0;
+        for (std::size_t x = first; x < last; ++x) {
+            r += row[PixelBytes * x];
+            g += row[PixelBytes * x + 1];
+            b += row[PixelBytes * x + 2];
+        }
+        std::uint32_t *sum = &sums[3 * blockColumn];
+        sum[0] += r;
+        sum[1] += g;
+        sum[2] += b;
+    }
+}
+
+PaperEstimate reduceByBlocks(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes,
+                             std::size_t factor)
 {
     PaperEstimate small;
     small.width = (width + factor - 1) / factor;
     small.height = (height + factor - 1) / factor;
     small.samples.assign(3 * small.width * small.height, 0.0f);
-    std::vector<std::uint32_t> sums(3 * small.width);
-    for (std::size_t blockRow = 0; blockRow < small.height; ++blockRow) {
-        std::fill(sums.begin(), sums.end(), 0u);
-        const std::size_t firstRow = blockRow * factor;
-        const std::size_t lastRow = std::min(height, firstRow + factor);
-        for (std::size_t y = firstRow; y < lastRow; ++y) {
-            const std::uint8_t *row = rgb + 3 * width * y;
-            for (std::size_t x = 0; x < width; ++x) {
-                std::uint32_t *sum = &sums[3 * (x / factor)];
-                sum[0] += row[3 * x];
-                sum[1] += row[3 * x + 1];
-                sum[2] += row[3 * x + 2];
+    forRowRanges(small.height, 3 * width * factor, [&](std::size_t firstBlockRow, std::size_t lastBlockRow) {
+        std::vector<std::uint32_t> sums(3 * small.width);
+        for (std::size_t blockRow = firstBlockRow; blockRow < lastBlockRow; ++blockRow) {
+            std::fill(sums.begin(), sums.end(), 0u);
+            const std::size_t firstRow = blockRow * factor;
+            const std::size_t lastRow = std::min(height, firstRow + factor);
+            for (std::size_t y = firstRow; y < lastRow; ++y) {
+                const std::uint8_t *row = rgb + pixelBytes * width * y;
+                if (pixelBytes == 4)
+                    addBlockRow<4>(row, width, factor, small.width, sums.data());
+                else
+                    addBlockRow<3>(row, width, factor, small.width, sums.data());
+            }
+            float *out = &small.samples[3 * small.width * blockRow];
+            for (std::size_t blockColumn = 0; blockColumn < small.width; ++blockColumn) {
+                const std::size_t columns = std::min(width, (blockColumn + 1) * factor) - blockColumn * factor;
+                const float count = float(columns * (lastRow - firstRow));
+                for (int c = 0; c < 3; ++c)
+                    out[3 * blockColumn + c] = float(sums[3 * blockColumn + c]) / count;
             }
         }
-        float *out = &small.samples[3 * small.width * blockRow];
-        for (std::size_t blockColumn = 0; blockColumn < small.width; ++blockColumn) {
-            const std::size_t columns = std::min(width, (blockColumn + 1) * factor) - blockColumn * factor;
-            const float count = float(columns * (lastRow - firstRow));
-            for (int c = 0; c < 3; ++c)
-                out[3 * blockColumn + c] = float(sums[3 * blockColumn + c]) / count;
-        }
-    }
+    });
     return small;
 }
 
@@ -48,37 +73,87 @@ std::size_t clampIndex(std::ptrdiff_t i, std::size_t size)
     return std::size_t(std::clamp<std::ptrdiff_t>(i, 0, std::ptrdiff_t(size) - 1));
 }
 
-// Max or median over a square window of 2 * radius + 1 pixels, per channel.
-void rankFilter(PaperEstimate &picture, int radius, bool median)
+// Max over a 3 x 3 window, per channel: a max across, then a max down.
+void max3x3(PaperEstimate &picture)
 {
     const std::size_t w = picture.width, h = picture.height;
-    Plane out(picture.samples.size());
-    std::vector<float> window;
-    window.reserve(std::size_t(2 * radius + 1) * std::size_t(2 * radius + 1));
-    for (std::size_t y = 0; y < h; ++y) {
+    Plane across(picture.samples.size());
+    const float *in = picture.samples.data();
+    for (std::size_t y = 0; y < h; ++y)
         for (std::size_t x = 0; x < w; ++x) {
+            const std::size_t left = x ? x - 1 : 0, right = std::min(x + 1, w - 1);
+            for (int c = 0; c < 3; ++c)
+                across[3 * (x + w * y) + c] = std::max({in[3 * (left + w * y) + c], in[3 * (x + w * y) + c],
+                                                        in[3 * (right + w * y) + c]});
+        }
+    for (std::size_t y = 0; y < h; ++y) {
+        const std::size_t up = y ? y - 1 : 0, down = std::min(y + 1, h - 1);
+        for (std::size_t i = 0; i < 3 * w; ++i)
+            picture.samples[3 * w * y + i] =
+                std::max({across[3 * w * up + i], across[3 * w * y + i], across[3 * w * down + i]});
+    }
+}
+
+// The median is taken of samples quantised to 1/16 of a level, with a histogram that slides
+// along each row (Huang's method): a step adds and removes one column of the window instead of
+// sorting the whole window again.
+constexpr int kMedianSteps = 16;
+constexpr std::size_t kMedianBins = 256 * kMedianSteps;
+
+std::uint16_t medianBin(float value)
+{
+    return std::uint16_t(std::clamp(int(value * kMedianSteps + 0.5f), 0, int(kMedianBins) - 1));
+}
+
+// Median over a square window of 2 * radius + 1 pixels, per channel; borders repeat the edge.
+void medianFilter(PaperEstimate &picture, int radius)
+{
+    const std::size_t w = picture.width, h = picture.height;
+    const std::ptrdiff_t r = radius;
+    const std::size_t side = std::size_t(2 * radius + 1);
+    const std::size_t half = side * side / 2; // the median has this many samples below it
+    std::vector<std::uint16_t> bins(picture.samples.size());
+    for (std::size_t i = 0; i < bins.size(); ++i)
+        bins[i] = medianBin(picture.samples[i]);
+    forRowRanges(h, w * side * 4, [&](std::size_t firstRow, std::size_t lastRow) {
+        std::vector<std::uint16_t> histogram(kMedianBins);
+        std::vector<std::size_t> rows(side);
+        for (std::size_t y = firstRow; y < lastRow; ++y) {
+            for (std::ptrdiff_t dy = -r; dy <= r; ++dy)
+                rows[std::size_t(dy + r)] = clampIndex(std::ptrdiff_t(y) + dy, h);
             for (int c = 0; c < 3; ++c) {
-                window.clear();
-                for (int dy = -radius; dy <= radius; ++dy) {
-                    const std::size_t yy = clampIndex(std::ptrdiff_t(y) + dy, h);
-                    for (int dx = -radius; dx <= radius; ++dx) {
-                        const std::size_t xx = clampIndex(std::ptrdiff_t(x) + dx, w);
-                        window.push_back(picture.samples[3 * (xx + w * yy) + c]);
+                std::fill(histogram.begin(), histogram.end(), std::uint16_t(0));
+                auto column = [&](std::ptrdiff_t x, int change, std::size_t median, std::size_t &below) {
+                    const std::size_t xx = clampIndex(x, w);
+                    for (std::size_t row : rows) {
+                        const std::uint16_t bin = bins[3 * (xx + w * row) + std::size_t(c)];
+                        histogram[bin] = std::uint16_t(histogram[bin] + change);
+                        if (bin < median)
+                            below = std::size_t(std::ptrdiff_t(below) + change);
                     }
+                };
+                std::size_t median = 0, below = 0;
+                for (std::ptrdiff_t dx = -r; dx <= r; ++dx)
+                    column(dx, 1, median, below);
+                for (std::size_t x = 0; x < w; ++x) {
+                    if (x > 0) {
+                        column(std::ptrdiff_t(x) - r - 1, -1, median, below);
+                        column(std::ptrdiff_t(x) + r, 1, median, below);
+                    }
+                    // Move the median until exactly half the window lies below it.
+                    while (below > half) {
+                        --median;
+                        below -= histogram[median];
+                    }
+                    while (below + histogram[median] <= half) {
+                        below += histogram[median];
+                        ++median;
+                    }
+                    picture.samples[3 * (x + w * y) + std::size_t(c)] = float(median) / kMedianSteps;
                 }
-                float value;
-                if (median) {
-                    auto middle = window.begin() + std::ptrdiff_t(window.size() / 2);
-                    std::nth_element(window.begin(), middle, window.end());
-                    value = *middle;
-                } else {
-                    value = *std::max_element(window.begin(), window.end());
-                }
-                out[3 * (x + w * y) + c] = value;
             }
         }
-    }
-    picture.samples.swap(out);
+    });
 }
 
 // Separable Gaussian blur, three standard deviations on each side.
@@ -116,12 +191,12 @@ void gaussianBlur(PaperEstimate &picture, float sigma)
 
 } // namespace
 
-PaperEstimate estimatePaper(const std::uint8_t *rgb, std::size_t width, std::size_t height)
+PaperEstimate estimatePaper(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes)
 {
     const std::size_t factor = std::max<std::size_t>(1, std::min(width, height) / kEstimateShortSide);
-    PaperEstimate estimate = reduceByBlocks(rgb, width, height, factor);
-    rankFilter(estimate, 1, false);
-    rankFilter(estimate, 4, true);
+    PaperEstimate estimate = reduceByBlocks(rgb, width, height, pixelBytes, factor);
+    max3x3(estimate);
+    medianFilter(estimate, 4);
     gaussianBlur(estimate, 2.0f);
     return estimate;
 }

@@ -1,0 +1,107 @@
+"""Where the time goes inside the cleaning of one photo with the default settings: the imports
+of the command, reading the file, each step of the colour road, writing the PNG. Best of
+--repeat runs of each stage, in one process.
+
+    .venv/bin/python benchmarks/stages.py [PHOTO]   # default: ../shared/samples/imagelabs-whiteboard2.jpg
+"""
+
+from __future__ import annotations
+
+import time
+
+started = time.perf_counter()
+import vantrel_clean.cli  # noqa: E402,F401  (what the command imports before it reads a file)
+
+imported = time.perf_counter() - started
+
+import argparse  # noqa: E402
+import tempfile  # noqa: E402
+from collections.abc import Callable  # noqa: E402
+from pathlib import Path  # noqa: E402
+
+import numpy as np  # noqa: E402
+
+import vantrel  # noqa: E402
+from vantrel_clean import _steps, pictures, road  # noqa: E402
+from vantrel_clean.palette import fit_inks  # noqa: E402
+
+PHOTO = Path(__file__).resolve().parents[1].parent / "shared" / "samples" / "imagelabs-whiteboard2.jpg"
+
+
+def best(stage: Callable[[], object], repeat: int) -> float:
+    times = []
+    for _ in range(repeat):
+        start = time.perf_counter()
+        stage()
+        times.append(time.perf_counter() - start)
+    return min(times)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("photo", nargs="?", type=Path, default=PHOTO)
+    parser.add_argument("--repeat", type=int, default=3)
+    arguments = parser.parse_args()
+    repeat = arguments.repeat
+    picture = np.asarray(pictures.read_picture(arguments.photo))
+    height, width = picture.shape[:2]
+    out_width, out_height = road.halved_size(width, height)
+    style = road.STYLES[road.DEFAULT_STYLE]
+    rules = road.INK_RULES
+    c = vantrel.cvar
+    c.width, c.height, c.outWidth, c.outHeight = width, height, out_width, out_height
+
+    rows: list[tuple[str, float]] = [("imports of the command", imported)]
+    rows.append(("read and decode the file", best(lambda: pictures.read_picture(arguments.photo), repeat)))
+
+    def module_road() -> dict[str, float]:
+        times = {}
+        start = time.perf_counter()
+        vantrel.CreateArrays()
+        times["CreateArrays"] = time.perf_counter() - start
+        start = time.perf_counter()
+        _steps.even_into_module(picture, style.exponent)
+        times["paper estimate and evening into the planes"] = time.perf_counter() - start
+        start = time.perf_counter()
+        vantrel.Calculate()
+        times["Calculate (whiten and halve)"] = time.perf_counter() - start
+        start = time.perf_counter()
+        _steps.module_output(False)
+        times["output planes read back"] = time.perf_counter() - start
+        start = time.perf_counter()
+        vantrel.Cleanup()
+        times["Cleanup"] = time.perf_counter() - start
+        return times
+
+    runs = [module_road() for _ in range(repeat)]
+    rows += [(name, min(run[name] for run in runs)) for name in runs[0]]
+
+    vantrel.CreateArrays()
+    _steps.even_into_module(picture, style.exponent)
+    vantrel.Calculate()
+    halved = np.frombuffer(_steps.module_output(False), np.uint8).reshape(out_height, out_width, 3)
+    vantrel.Cleanup()
+    classify = lambda: _steps.classify_ink(halved, out_width, out_height, style.exponent, rules.ink_level,  # noqa: E731
+                                           rules.seed_level, rules.full_level, rules.min_stroke, rules.chroma_cut)
+    rows.append(("strokes and ink classes", best(classify, repeat)))
+    codes, histogram = classify()
+    rows.append(("inks fitted, palette indexes", best(lambda: fit_inks(histogram).lookup[np.frombuffer(codes, np.uint8)],
+                                                      repeat)))
+    inks = fit_inks(histogram)
+    indexes = inks.lookup[np.frombuffer(codes, np.uint8)]
+    rows.append(("vote along strokes", best(lambda: _steps.vote_inks(indexes, out_width, out_height,
+                                                                      rules.vote_radius), repeat)))
+    cleaned = road.draw_inks(halved, style.exponent)
+    with tempfile.TemporaryDirectory() as folder:
+        output = Path(folder) / "out.png"
+        rows.append(("write the palette PNG", best(lambda: pictures.save_picture(cleaned, output), repeat)))
+        size = output.stat().st_size
+    total = sum(seconds for _, seconds in rows)
+    print(f"{arguments.photo.name}: {width}x{height}, PNG of {size / 1000:.1f} KB")
+    for name, seconds in rows:
+        print(f"  {name:46} {1000 * seconds:7.1f} ms")
+    print(f"  {'sum':46} {1000 * total:7.1f} ms")
+
+
+if __name__ == "__main__":
+    main()
