@@ -6,40 +6,48 @@
 
 Batches run on any concurrent.futures.Executor (see batch.run). The module's state is global
 to the process; every call here holds MODULE_LOCK from the sizes to Cleanup, so threads are safe.
+
+The names below load with their modules on first use, so that the command starts without
+waiting for NumPy.
 """
 
-from .api import clean, clean_file, clean_image, default_output
-from .background import even_background
-from .batch import Job, Outcome, clean_job, plan, run
-from .pictures import PictureError, read_picture, save_pdf, save_picture, to_rgb
-from .road import (DEFAULT_PASSES, DEFAULT_STYLE, MODULE_LOCK, PASSES, STYLES, Cleaned, CleanOptions, PictureTooSmall,
-                   Style, clean_array, clean_picture)
+from __future__ import annotations
 
-__all__ = [
-    "DEFAULT_PASSES",
-    "DEFAULT_STYLE",
-    "MODULE_LOCK",
-    "PASSES",
-    "STYLES",
-    "Cleaned",
-    "CleanOptions",
-    "Job",
-    "Outcome",
-    "PictureError",
-    "PictureTooSmall",
-    "Style",
-    "clean",
-    "clean_array",
-    "clean_picture",
-    "clean_file",
-    "clean_image",
-    "clean_job",
-    "default_output",
-    "even_background",
-    "plan",
-    "read_picture",
-    "run",
-    "save_pdf",
-    "save_picture",
-    "to_rgb",
-]
+import importlib
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    from .api import clean, clean_file, clean_image, default_output
+    from .background import even_background
+    from .batch import Job, Outcome, clean_job, plan, run
+    from .options import DEFAULT_PASSES, DEFAULT_STYLE, PASSES, STYLES, CleanOptions, Style
+    from .pictures import PictureError, read_picture, save_pdf, save_picture, to_rgb
+    from .road import MODULE_LOCK, Cleaned, PictureTooSmall, clean_array, clean_picture
+
+#: Where each public name lives.
+_HOMES = {
+    "clean": "api", "clean_file": "api", "clean_image": "api", "default_output": "api",
+    "even_background": "background",
+    "Job": "batch", "Outcome": "batch", "clean_job": "batch", "plan": "batch", "run": "batch",
+    "DEFAULT_PASSES": "options", "DEFAULT_STYLE": "options", "PASSES": "options", "STYLES": "options",
+    "CleanOptions": "options", "Style": "options",
+    "PictureError": "pictures", "read_picture": "pictures", "save_pdf": "pictures", "save_picture": "pictures",
+    "to_rgb": "pictures",
+    "MODULE_LOCK": "road", "Cleaned": "road", "PictureTooSmall": "road", "clean_array": "road",
+    "clean_picture": "road",
+}
+
+__all__ = sorted(_HOMES)
+
+
+def __getattr__(name: str) -> Any:
+    home = _HOMES.get(name)
+    if home is None:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    value = getattr(importlib.import_module(f".{home}", __name__), name)
+    globals()[name] = value  # found directly from now on
+    return value
+
+
+def __dir__() -> list[str]:
+    return sorted(set(globals()) | set(_HOMES))

@@ -10,21 +10,13 @@ from typing import overload
 import numpy as np
 from PIL import Image
 
-from .pictures import FORMATS, SUFFIXES, read_picture, save_picture, to_rgb
+from .pictures import FORMATS, SUFFIXES, format_for, read_picture, save_picture, to_rgb
 from .road import CleanOptions, RGBArray, clean_array, clean_picture
 
 
 def default_output(source: Path, fmt: str = "png") -> Path:
     """Where clean() writes the result for a path: beside the input, named <stem>.clean.<ext>."""
     return source.with_name(f"{source.stem}.clean{SUFFIXES[fmt]}")
-
-
-def format_for(path: Path) -> str:
-    suffix = path.suffix.lower()
-    for fmt, known in SUFFIXES.items():
-        if suffix == known or (fmt == "jpeg" and suffix == ".jpeg"):
-            return fmt
-    raise ValueError(f"cannot tell the format of {path.name!r}: use .png, .jpg or .webp, or pass fmt")
 
 
 def clean_image(image: Image.Image, options: CleanOptions | None = None) -> Image.Image:

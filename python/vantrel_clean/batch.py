@@ -6,15 +6,18 @@ from __future__ import annotations
 
 import os
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from concurrent.futures import Executor, Future, as_completed
+from concurrent.futures import Executor, Future, ThreadPoolExecutor, as_completed
 from dataclasses import dataclass
 from pathlib import Path
+from typing import TYPE_CHECKING
 
-import numpy as np
 from PIL import Image
 
+from .options import CleanOptions
 from .pictures import SUFFIXES, PictureError, read_picture, save_picture
-from .road import CleanOptions, PictureTooSmall, RGBArray, clean_picture
+
+if TYPE_CHECKING:
+    from .road import RGBArray
 
 
 @dataclass(frozen=True)
@@ -101,11 +104,16 @@ def plan(inputs: Iterable[str | os.PathLike[str]], output_dir: str | os.PathLike
 
 
 def clean_job(job: Job, options: CleanOptions, fmt: str = "png", quality: int | None = None,
-              keep_page: bool = False) -> Outcome:
+              keep_page: bool = False, read: Callable[[Path], Image.Image] = read_picture) -> Outcome:
     """Runs one job to an outcome; a picture that fails gives its reason instead of raising.
-    A module-level function so that process pools and clusters can ship it."""
+    A module-level function so that process pools and clusters can ship it. read decodes the
+    source (by default read_picture)."""
+    # The road (NumPy, the module) loads here, not at import: the command decodes its first
+    # picture in the meantime.
+    from .road import PictureTooSmall, clean_picture
+
     try:
-        cleaned = clean_picture(read_picture(job.source), options)
+        cleaned = clean_picture(read(job.source), options)
         if job.output is not None:
             job.output.parent.mkdir(parents=True, exist_ok=True)
             save_picture(cleaned, job.output, fmt, quality)
@@ -139,7 +147,14 @@ def run(jobs: Sequence[Job], options: CleanOptions | None = None, *, fmt: str = 
 def _outcomes(jobs: Sequence[Job], options: CleanOptions, fmt: str, quality: int | None,
               executor: Executor | None, keep_pages: bool, timeout: float | None) -> Iterator[tuple[int, Outcome]]:
     if executor is None:
-        for index, job in enumerate(jobs):
+        if not jobs:
+            return
+        # The first picture is decoded on a thread of its own while the road's modules load
+        # (decoding releases the interpreter lock); the others are read in turn.
+        with ThreadPoolExecutor(1) as reader:
+            first = reader.submit(read_picture, jobs[0].source)
+            yield 0, clean_job(jobs[0], options, fmt, quality, keep_pages, read=lambda _: first.result())
+        for index, job in enumerate(jobs[1:], 1):
             yield index, clean_job(job, options, fmt, quality, keep_pages)
         return
     futures: dict[Future[Outcome], int] = {

@@ -11,7 +11,7 @@ from pathlib import Path
 
 from .batch import Outcome, plan, run
 from .pictures import FORMATS, save_pdf
-from .road import DEFAULT_STYLE, PASSES, STYLES, CleanOptions
+from .options import DEFAULT_STYLE, PASSES, STYLES, CleanOptions
 
 DESCRIPTION = """\
 Cleans photos and scans of ink on a light background: evens out the light, whitens the paper,

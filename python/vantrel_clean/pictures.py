@@ -10,20 +10,31 @@ import os
 import tempfile
 from collections.abc import Callable, Iterator, Sequence
 from pathlib import Path
-from typing import IO
+from typing import IO, TYPE_CHECKING
 
-import numpy as np
-import numpy.typing as npt
 from PIL import Image, ImageOps, UnidentifiedImageError, features
 
-from .road import Cleaned
+# NumPy and the road are imported where they are used: reading a file needs neither, so the
+# command can decode its first picture while they load.
+if TYPE_CHECKING:
+    import numpy as np
+    import numpy.typing as npt
+
+    from .road import Cleaned
 
 FORMATS: dict[str, str] = {"png": "PNG", "jpeg": "JPEG", "webp": "WEBP"}
 SUFFIXES: dict[str, str] = {"png": ".png", "jpeg": ".jpg", "webp": ".webp"}
 JPEG_QUALITY = 90
-
-
 ORIENTATION = 0x0112  # the EXIF tag (also read from XMP by Pillow)
+
+
+def format_for(path: Path) -> str:
+    """The output format a file name asks for, by its suffix."""
+    suffix = path.suffix.lower()
+    for fmt, known in SUFFIXES.items():
+        if suffix == known or (fmt == "jpeg" and suffix == ".jpeg"):
+            return fmt
+    raise ValueError(f"cannot tell the format of {path.name!r}: use .png, .jpg or .webp, or pass fmt")
 
 
 class PictureError(Exception):
@@ -40,6 +51,8 @@ def to_rgb(image: Image.Image) -> Image.Image:
     if mode.startswith("I;16") or mode == "I":
         # 16-bit samples: keep the top 8 bits (Pillow's own conversion clips at 255 instead). A
         # 32-bit "I" picture whose samples all fit a byte is taken as 8-bit.
+        import numpy as np
+
         samples = np.asarray(image).astype(np.int64)
         if mode == "I" and samples.size and 0 <= samples.min() and samples.max() <= 255:
             grey = samples.astype(np.uint8)
@@ -96,6 +109,8 @@ def read_picture(path: str | os.PathLike[str]) -> Image.Image:
 
 def palette_image(picture: npt.NDArray[np.uint8]) -> Image.Image | None:
     """The picture as a palette image with exactly its own colours, or None past 256 colours."""
+    import numpy as np
+
     image = Image.fromarray(picture)
     if image.getcolors(256) is None:  # fast refusal in C before any sorting
         return None
@@ -109,6 +124,8 @@ def palette_image(picture: npt.NDArray[np.uint8]) -> Image.Image | None:
 
 
 def encoded_image(picture: npt.NDArray[np.uint8] | Cleaned, fmt: str) -> Image.Image:
+    from .road import Cleaned
+
     if isinstance(picture, Cleaned):
         if fmt == "png" and picture.indexes is not None:
             return picture.image()  # drawn from a palette already

@@ -61,16 +61,16 @@ std::vector<Run> runsOf(const std::vector<Tap> &taps)
 }
 
 // One channel of a row: each sample times steps / paper, capped at the table's end, is the
-// table index of its evened value. in has a stride of one pixel; out is contiguous unless
-// outStride says otherwise.
-template <std::size_t PixelBytes>
+// table index of its evened value. Both strides are constants, so that each of the four
+// loops is vectorised on its own.
+template <std::size_t PixelBytes, std::size_t OutStride>
 void lookUpChannel(const std::uint8_t *__restrict in, const float *__restrict stepsPerLevel, std::size_t width,
-                   const std::uint8_t *__restrict table, std::uint8_t *__restrict out, std::size_t outStride)
+                   const std::uint8_t *__restrict table, std::uint8_t *__restrict out)
 {
     for (std::size_t x = 0; x < width; ++x) {
         // In int, the rounding and the cap vectorise (the product is at most 255 * kRatioSteps).
         const int index = std::min(int(float(in[PixelBytes * x]) * stepsPerLevel[x] + 0.5f), int(kRatioSteps));
-        out[outStride * x] = table[index];
+        out[OutStride * x] = table[index];
     }
 }
 
@@ -79,7 +79,7 @@ void lookUpChannel(const std::uint8_t *__restrict in, const float *__restrict st
 void evenBackground(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes,
                     const PaperEstimate &paper, const ToneTable &tone, const EvenedTarget &target)
 {
-    const auto lookUp = pixelBytes == 4 ? lookUpChannel<4> : lookUpChannel<3>;
+
     const std::vector<Tap> across = bilinearTaps(width, paper.width);
     const std::vector<Tap> down = bilinearTaps(height, paper.height);
     const std::vector<Run> runs = runsOf(across);
@@ -105,11 +105,19 @@ void evenBackground(const std::uint8_t *rgb, std::size_t width, std::size_t heig
                     for (std::size_t x = run.begin; x < run.end; ++x)
                         steps[x] = float(kRatioSteps) / (left + (right - left) * weight[x]);
                 }
+                const std::uint8_t *table = tone.data();
                 if (target.interleaved != nullptr) {
-                    lookUp(in + c, steps, width, tone.data(), target.interleaved + 3 * width * y + c, 3);
+                    std::uint8_t *out = target.interleaved + 3 * width * y + c;
+                    if (pixelBytes == 4)
+                        lookUpChannel<4, 3>(in + c, steps, width, table, out);
+                    else
+                        lookUpChannel<3, 3>(in + c, steps, width, table, out);
                 } else {
-                    std::uint8_t *plane = c == 0 ? target.red : c == 1 ? target.green : target.blue;
-                    lookUp(in + c, steps, width, tone.data(), plane + width * y, 1);
+                    std::uint8_t *out = (c == 0 ? target.red : c == 1 ? target.green : target.blue) + width * y;
+                    if (pixelBytes == 4)
+                        lookUpChannel<4, 1>(in + c, steps, width, table, out);
+                    else
+                        lookUpChannel<3, 1>(in + c, steps, width, table, out);
                 }
             }
         }

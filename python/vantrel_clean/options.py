@@ -1,0 +1,99 @@
+"""How a picture is cleaned: the module passes, the named styles and the options of a road.
+Plain data, with no NumPy, so that the command can parse its arguments before the heavy
+imports."""
+
+from __future__ import annotations
+
+import operator
+from dataclasses import dataclass
+
+#: The passes that may follow Calculate, each a name for one or two module calls.
+PASSES: dict[str, str] = {
+    "despeckle": "RemoveNoise(speck_limit): erases isolated specks on every seventh row",
+    "recolour": "CalculateColorRange + SetColors: white paper, ten levels per ink, eleven greys",
+    "flatten": "Flatten: dark pixels to black, pale ones darkened by 30",
+}
+
+
+@dataclass(frozen=True)
+class Style:
+    """A named road: the module passes it runs after Calculate, the power of the evening's
+    curve, and whether the ink is drawn in colour classes or left as the module's passes made it."""
+
+    description: str
+    passes: tuple[str, ...]
+    exponent: float
+    colour_classes: bool
+
+
+STYLES: dict[str, Style] = {
+    "colour": Style("paper white, black ink black, every coloured ink in a clean colour of its own hue, "
+                    "faint strokes and pale printed rules pale", (), 2.5, True),
+    "bw": Style("black ink on white paper: every stroke black, whatever its colour", ("despeckle", "recolour", "flatten"),
+                1.5, False),
+    "levels": Style("the module's own ten levels of each ink and eleven greys", ("despeckle", "recolour"), 1.5, False),
+}
+DEFAULT_STYLE = "colour"
+DEFAULT_PASSES: tuple[str, ...] = STYLES[DEFAULT_STYLE].passes
+
+
+@dataclass(frozen=True)
+class InkRules:
+    """How the colour drawing tells ink from paper, in levels of the darkest sample of a pixel
+    as it was before the evening's curve (0 black, 255 paper)."""
+
+    ink_level: int = 235  # at most this may be ink: it joins a stroke that holds a seed
+    seed_level: int = 190  # at most this makes its stroke certain
+    full_level: int = 115  # at most this (or a stroke pixel beside it) is drawn at full strength
+    min_stroke: int = 3  # strokes of fewer pixels are specks
+    chroma_cut: float = 12.0  # CIELAB chroma below this is neutral ink (black or grey), lower when pale
+    vote_radius: int = 2  # each ink pixel takes the ink most of its (2r+1)-square window has
+
+
+INK_RULES = InkRules()
+
+@dataclass(frozen=True)
+class CleanOptions:
+    """How a picture is cleaned.
+
+    style: the road, a name from ``STYLES``: "colour" (the default) keeps each ink's colour,
+        "bw" draws every stroke black, "levels" keeps the module's own ink levels and greys.
+    passes: the module passes after Calculate, in the order they run (names from ``PASSES``; a
+        name may repeat); None takes the style's. ``()`` stops after the whitening and halving.
+    speck_limit: a pixel on a despeckled row turns white when its 7x5 window holds at most this
+        many dark pixels.
+    even_background: divide the picture by an estimate of its paper brightness first, so that
+        the module's fixed background cut (200) finds the paper under uneven or warm light.
+    exact_black: the module's GetData writes a 0 sample as 1; with this on, those samples are
+        read back exactly, so black ink stays (0, 0, 0).
+    """
+
+    style: str = DEFAULT_STYLE
+    passes: tuple[str, ...] | None = None
+    speck_limit: int = 2
+    even_background: bool = True
+    exact_black: bool = True
+
+    def __post_init__(self) -> None:
+        if self.style not in STYLES:
+            raise ValueError(f"unknown style {self.style!r}; choose from {', '.join(STYLES)}")
+        if self.passes is None:
+            object.__setattr__(self, "passes", STYLES[self.style].passes)
+        if isinstance(self.passes, str):
+            raise TypeError("passes must be a sequence of pass names, such as ('despeckle', 'recolour')")
+        passes = tuple(self.passes or ())
+        unknown = [name for name in passes if name not in PASSES]
+        if unknown:
+            raise ValueError(f"unknown pass {unknown[0]!r}; choose from {', '.join(PASSES)}")
+        object.__setattr__(self, "passes", passes)
+        if isinstance(self.speck_limit, bool):
+            raise TypeError("speck_limit must be an int")
+        limit = operator.index(self.speck_limit)  # any integer, NumPy's included; never a float
+        if not -(2**31) <= limit < 2**31:
+            raise ValueError("speck_limit must fit a 32-bit int")
+        object.__setattr__(self, "speck_limit", limit)
+
+    @property
+    def module_passes(self) -> tuple[str, ...]:
+        """The passes, never None (__post_init__ resolved them)."""
+        return self.passes or ()
