@@ -39,7 +39,7 @@ def clean_file(source: str | os.PathLike[str], output: str | os.PathLike[str] | 
         raise ValueError(f"unknown format {fmt!r}; choose from {', '.join(FORMATS)}")
     if output_path.exists() and os.path.samefile(output_path, source_path):
         raise ValueError(f"{output_path}: the output would overwrite the input")
-    cleaned = clean_picture(read_picture(source_path), options)
+    cleaned = clean_picture(read_picture(source_path), options, consume=True)
     output_path.parent.mkdir(parents=True, exist_ok=True)
     save_picture(cleaned, output_path, fmt, quality)
     return output_path

@@ -113,7 +113,7 @@ def clean_job(job: Job, options: CleanOptions, fmt: str = "png", quality: int | 
     from .road import PictureTooSmall, clean_picture
 
     try:
-        cleaned = clean_picture(read(job.source), options)
+        cleaned = clean_picture(read(job.source), options, consume=True)
         if job.output is not None:
             job.output.parent.mkdir(parents=True, exist_ok=True)
             save_picture(cleaned, job.output, fmt, quality)

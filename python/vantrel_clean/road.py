@@ -125,9 +125,11 @@ def samples_of(picture: RGBArray | Image.Image) -> RGBArray | tuple[object, obje
         return np.asarray(picture)
 
 
-def clean_picture(picture: RGBArray | Image.Image, options: CleanOptions | None = None) -> Cleaned:
+def clean_picture(picture: RGBArray | Image.Image, options: CleanOptions | None = None, *,
+                  consume: bool = False) -> Cleaned:
     """Cleans an H x W x 3 uint8 picture (or a Pillow RGB image) into a (H-1)//2 x (W-1)//2
-    result.
+    result. With consume, a Pillow image is closed, its memory given back, as soon as its
+    samples are in the module: for a caller that has no more use for it (a file's picture).
 
     Raises PictureTooSmall when H or W is below 3.
     """
@@ -155,6 +157,8 @@ def clean_picture(picture: RGBArray | Image.Image, options: CleanOptions | None 
                 _steps.even_into_module(samples_of(picture), exponent)
             else:
                 vantrel.SetData(np.asarray(picture).data if isinstance(picture, Image.Image) else picture.data)
+            if consume and isinstance(picture, Image.Image):
+                picture.close()
             vantrel.Calculate()
             run_passes(options.module_passes, options.speck_limit)
             # The colour drawing reads the samples as GetData delivers them (0 as 1).
