@@ -182,7 +182,7 @@ def main() -> int:
             log(f"noteshrink cannot be installed ({error}); its row fails")
             values["noteshrink"] = "false"
 
-    out = arguments.out
+    out = arguments.out.resolve()  # the cleaners run in folders of their own
     out.mkdir(parents=True, exist_ok=True)
     count = 4 if arguments.quick else arguments.pages
     page_paths = pages(arguments.seed, count, arguments.quick, out)

@@ -107,43 +107,48 @@ def read_picture(path: str | os.PathLike[str]) -> Image.Image:
         raise PictureError(f"cannot read it: {reason}") from error
 
 
-def palette_image(picture: npt.NDArray[np.uint8]) -> Image.Image | None:
-    """The picture as a palette image with exactly its own colours, or None past 256 colours."""
+def palette_of(picture: npt.NDArray[np.uint8]) -> tuple[npt.NDArray[np.uint8], npt.NDArray[np.uint8]] | None:
+    """The picture as palette indexes and exactly its own colours, or None past 256 colours."""
     import numpy as np
 
-    image = Image.fromarray(picture)
-    if image.getcolors(256) is None:  # fast refusal in C before any sorting
+    if Image.fromarray(picture).getcolors(256) is None:  # fast refusal in C before any sorting
         return None
     keys = (picture[..., 0].astype(np.uint32) << 16) | (picture[..., 1].astype(np.uint32) << 8) | picture[..., 2]
     colours, indexes = np.unique(keys.ravel(), return_inverse=True)
     palette = np.stack([(colours >> 16) & 255, (colours >> 8) & 255, colours & 255], axis=1).astype(np.uint8)
-    height, width = picture.shape[:2]
-    indexed = Image.frombytes("P", (width, height), indexes.astype(np.uint8).tobytes())
-    indexed.putpalette(palette.ravel().tobytes(), "RGB")
-    return indexed
+    return indexes.astype(np.uint8).reshape(picture.shape[:2]), palette
 
 
-def encoded_image(picture: npt.NDArray[np.uint8] | Cleaned, fmt: str) -> Image.Image:
-    from .road import Cleaned
+#: zlib level of palette PNGs. Their rows are stored unfiltered and packed at the fewest bits a
+#: pixel the palette needs: on cleaned pages (long runs of paper and strokes) that gives files
+#: smaller than Pillow's best (optimize), over ten times faster (a 4 MP page: 37 KB in 8 ms,
+#: against 43 KB in 140 ms).
+PNG_LEVEL = 6
 
-    if isinstance(picture, Cleaned):
-        if fmt == "png" and picture.indexes is not None:
-            return picture.image()  # drawn from a palette already
-        picture = picture.rgb()
+
+def write_palette_png(stream: IO[bytes], indexes: npt.NDArray[np.uint8], palette: npt.NDArray[np.uint8]) -> None:
+    """Writes palette indexes (H x W, each below len(palette) <= 256) as a PNG with that palette."""
+    import numpy as np
+    import png
+
+    bits = next(b for b in (1, 2, 4, 8) if len(palette) <= 1 << b)
+    per_byte = 8 // bits
+    height, width = indexes.shape
+    if width % per_byte:
+        indexes = np.pad(indexes, ((0, 0), (0, per_byte - width % per_byte)))
+    groups = indexes.reshape(height, -1, per_byte)
+    packed = np.zeros(groups.shape[:2], np.uint8)
+    for i in range(per_byte):  # the first pixel of a byte in its high bits
+        packed |= groups[..., i] << (8 - bits * (i + 1))
+    writer = png.Writer(width, height, bitdepth=bits, palette=[tuple(c) for c in palette.tolist()],
+                        compression=PNG_LEVEL)
+    writer.write_packed(stream, packed)
+
+
+def save_options(fmt: str, quality: int | None) -> dict[str, object]:
+    """Pillow's options for a picture that is not written as a palette PNG."""
     if fmt == "png":
-        return palette_image(picture) or Image.fromarray(picture)
-    return Image.fromarray(picture)
-
-
-#: A palette PNG is deflated with zlib's run-length strategy: cleaned pages are long runs of
-#: paper and strokes, and on them it gives files as small as zlib's best (optimize) about ten
-#: times faster (a 2079x1169 whiteboard: 31.8 KB in 8 ms, against 34.2 KB in 91 ms).
-PALETTE_PNG: dict[str, object] = {"compress_level": 9, "compress_type": 3}
-
-
-def save_options(fmt: str, quality: int | None, palette: bool = False) -> dict[str, object]:
-    if fmt == "png":
-        return dict(PALETTE_PNG) if palette else {"optimize": True}
+        return {"optimize": True}
     if fmt == "jpeg":
         return {"quality": quality or JPEG_QUALITY}
     return {"quality": quality} if quality else {"lossless": True}
@@ -181,11 +186,23 @@ _UMASK = _read_umask()
 
 def save_picture(picture: npt.NDArray[np.uint8] | Cleaned, path: str | os.PathLike[str], fmt: str = "png",
                  quality: int | None = None) -> None:
-    """Writes an H x W x 3 uint8 picture (or a cleaned one) as png, jpeg or webp, atomically."""
+    """Writes an H x W x 3 uint8 picture (or a cleaned one) as png, jpeg or webp, atomically. A
+    PNG of at most 256 colours is stored with a palette, losslessly."""
+    from .road import Cleaned
+
     if fmt not in FORMATS:
         raise ValueError(f"unknown format {fmt!r}; choose from {', '.join(FORMATS)}")
-    image = encoded_image(picture, fmt)
-    options = save_options(fmt, quality, palette=image.mode == "P")
+    if isinstance(picture, Cleaned):
+        if fmt == "png" and picture.indexes is not None and picture.palette is not None:
+            indexes, palette = picture.indexes, picture.palette
+            write_atomically(Path(path), lambda stream: write_palette_png(stream, indexes, palette))
+            return
+        picture = picture.rgb()
+    if fmt == "png" and (indexed := palette_of(picture)) is not None:
+        write_atomically(Path(path), lambda stream: write_palette_png(stream, *indexed))
+        return
+    image = Image.fromarray(picture)
+    options = save_options(fmt, quality)
     write_atomically(Path(path), lambda stream: image.save(stream, FORMATS[fmt], **options))
 
 
@@ -197,8 +214,8 @@ def pdf_page(picture: npt.NDArray[np.uint8]) -> bytes:
     first = picture[..., 0]
     if features.check("libtiff") and ((first == 0) | (first == 255)).all() and (picture == first[..., None]).all():
         Image.fromarray(first).convert("1", dither=Image.Dither.NONE).save(stream, "TIFF", compression="group4")
-    elif (indexed := palette_image(picture)) is not None:
-        indexed.save(stream, "PNG", **PALETTE_PNG)
+    elif (indexed := palette_of(picture)) is not None:
+        write_palette_png(stream, *indexed)
     else:
         Image.fromarray(picture).save(stream, "JPEG", quality=JPEG_QUALITY)
     return stream.getvalue()

@@ -336,3 +336,21 @@ def test_bundled_sample_keeps_its_coloured_marks(tmp_path):
     coloured = np.hypot(a, b) > 30
     hues = np.degrees(np.arctan2(b[coloured], a[coloured])) % 360
     assert coloured.sum() >= 3 and np.ptp(hues) > 90  # red, teal and purple marks, not one hue
+
+
+@pytest.mark.parametrize("colours", [1, 2, 3, 4, 5, 16, 17, 256])
+@pytest.mark.parametrize("width", [1, 7, 8, 13])
+def test_palette_png_packs_any_palette_and_width_losslessly(colours, width):
+    import io
+
+    from vantrel_clean.pictures import write_palette_png
+
+    rng = np.random.default_rng(colours * 100 + width)
+    indexes = rng.integers(0, colours, (9, width)).astype(np.uint8)
+    palette = rng.integers(0, 256, (colours, 3)).astype(np.uint8)
+    stream = io.BytesIO()
+    write_palette_png(stream, indexes, palette)
+    stream.seek(0)
+    with Image.open(stream) as image:
+        assert image.mode == "P"
+        assert np.array_equal(np.asarray(image.convert("RGB")), palette[indexes])

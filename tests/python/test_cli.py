@@ -8,6 +8,7 @@ import sys
 from pathlib import Path
 
 import numpy as np
+import png
 import pytest
 from PIL import Image, features
 
@@ -101,7 +102,9 @@ def test_interrupted_write_leaves_no_file(tmp_path, capsys, monkeypatch, interru
         fp.write(b"\x89PNG\r\n\x1a\n half of a picture")
         raise interrupt
 
+    # Palette PNGs are written by pypng, the others by Pillow: both fail half-way.
     monkeypatch.setattr(Image.Image, "save", failing_save)
+    monkeypatch.setattr(png.Writer, "write_packed", failing_save)
     status, errors = clean(capsys, source, "-o", out)
     assert status == (130 if isinstance(interrupt, KeyboardInterrupt) else 1)
     assert list(out.iterdir()) == []  # neither the picture nor its temporary file
