@@ -6,14 +6,9 @@
 #include "overlap.hpp"
 #include "vector_clones.hpp"
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
 
 namespace vantrel {
 
@@ -21,68 +16,10 @@ namespace {
 
 std::array<OwnedBlock, 7> owned{};
 
-#ifdef __linux__
-// Planes of a few megabytes and more are mapped directly, aligned to 2 MiB and offered to the
-// kernel for transparent huge pages: the first touch of a fresh plane then costs one fault
-// per 2 MiB instead of one per 4 KiB, which is most of the time of a first pass over it.
-constexpr std::size_t kHugePage = std::size_t(2) << 20;
-constexpr std::size_t kMapFrom = std::size_t(4) << 20;
-
-bool isMapped(std::size_t size) { return size >= kMapFrom; }
-std::size_t mappedLength(std::size_t size) { return (size + kHugePage - 1) / kHugePage * kHugePage; }
-
-unsigned char *mapZeroed(std::size_t size)
-{
-    const std::size_t length = mappedLength(size);
-    if (length > SIZE_MAX - kHugePage)
-        return nullptr;
-    // One huge page more than needed, so that an aligned run of length fits; the rest is
-    // given back at once.
-    void *raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED)
-        return nullptr;
-    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(raw);
-    const std::uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t end = start + length + kHugePage;
-    if (aligned > start)
-        munmap(raw, aligned - start);
-    if (end > aligned + length)
-        munmap(reinterpret_cast<void *>(aligned + length), end - (aligned + length));
-    madvise(reinterpret_cast<void *>(aligned), length, MADV_HUGEPAGE); // a hint: failure is harmless
-    return reinterpret_cast<unsigned char *>(aligned);
-}
-#else
-bool isMapped(std::size_t) { return false; }
-#endif
-
-// Zero-filled, so nothing read back is stale heap content; an empty plane still gets a block of
-// its own, so every allocated variable reads as a distinct non-null pointer.
-unsigned char *allocateZeroed(std::size_t size)
-{
-#ifdef __linux__
-    if (isMapped(size))
-        return mapZeroed(size);
-#endif
-    return static_cast<unsigned char *>(std::calloc(size ? size : 1, 1));
-}
-
-void release(const OwnedBlock &block)
-{
-    if (block.base == nullptr)
-        return;
-#ifdef __linux__
-    if (isMapped(block.size)) {
-        munmap(block.base, mappedLength(block.size));
-        return;
-    }
-#endif
-    std::free(block.base);
-}
-
 void releaseOwned()
 {
     for (OwnedBlock &block : owned) {
-        release(block);
+        std::free(block.base);
         block = OwnedBlock{nullptr, 0};
     }
 }
@@ -129,10 +66,12 @@ bool CreateArrays()
                                   outputPlaneSize(), outputPlaneSize(), dataSize()};
     std::array<OwnedBlock, 7> fresh{};
     for (int i = 0; i < 7; ++i) {
-        unsigned char *block = allocateZeroed(sizes[i]);
+        // Zero-filled, so nothing read back is stale heap content; an empty plane still gets a
+        // block of its own, so every allocated variable reads as a distinct non-null pointer.
+        unsigned char *block = static_cast<unsigned char *>(std::calloc(sizes[i] ? sizes[i] : 1, 1));
         if (block == nullptr) {
-            for (const OwnedBlock &done : fresh)
-                release(done);
+            for (OwnedBlock &done : fresh)
+                std::free(done.base);
             return false;
         }
         fresh[i] = OwnedBlock{block, sizes[i]};
@@ -145,7 +84,7 @@ bool CreateArrays()
     outRed = owned[3].base;
     outGreen = owned[4].base;
     outBlue = owned[5].base;
-    data = owned[6].base; // its last byte is the closing zero, already zero
+    data = owned[6].base; // its last byte is the closing zero, already cleared by calloc
     return true;
 }
 
