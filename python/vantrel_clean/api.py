@@ -10,8 +10,9 @@ from typing import overload
 import numpy as np
 from PIL import Image
 
-from .pictures import FORMATS, SUFFIXES, format_for, read_picture, save_picture, to_rgb
-from .road import CleanOptions, RGBArray, clean_array, clean_picture
+from .batch import clean_into
+from .pictures import FORMATS, SUFFIXES, format_for, to_rgb
+from .road import CleanOptions, RGBArray, clean_array
 
 
 def default_output(source: Path, fmt: str = "png") -> Path:
@@ -39,9 +40,7 @@ def clean_file(source: str | os.PathLike[str], output: str | os.PathLike[str] | 
         raise ValueError(f"unknown format {fmt!r}; choose from {', '.join(FORMATS)}")
     if output_path.exists() and os.path.samefile(output_path, source_path):
         raise ValueError(f"{output_path}: the output would overwrite the input")
-    cleaned = clean_picture(read_picture(source_path), options, consume=True)
-    output_path.parent.mkdir(parents=True, exist_ok=True)
-    save_picture(cleaned, output_path, fmt, quality)
+    clean_into(source_path, output_path, options or CleanOptions(), fmt, quality)
     return output_path
 
 

@@ -17,7 +17,7 @@ from .options import CleanOptions
 from .pictures import SUFFIXES, PictureError, read_picture, save_picture
 
 if TYPE_CHECKING:
-    from .road import RGBArray
+    from .road import Cleaned, RGBArray
 
 
 @dataclass(frozen=True)
@@ -103,20 +103,30 @@ def plan(inputs: Iterable[str | os.PathLike[str]], output_dir: str | os.PathLike
     return jobs, refused
 
 
+def clean_into(source: Path, output: Path | None, options: CleanOptions, fmt: str = "png",
+               quality: int | None = None, read: Callable[[Path], Image.Image] = read_picture) -> Cleaned:
+    """The one way a file is cleaned: read (by default read_picture), cleaned, and written to
+    output (its folder made) unless output is None. Raises what each step raises."""
+    # The road (NumPy, the module) loads here, not at import: the command decodes its first
+    # picture in the meantime.
+    from .road import clean_picture
+
+    cleaned = clean_picture(read(source), options, consume=True)
+    if output is not None:
+        output.parent.mkdir(parents=True, exist_ok=True)
+        save_picture(cleaned, output, fmt, quality)
+    return cleaned
+
+
 def clean_job(job: Job, options: CleanOptions, fmt: str = "png", quality: int | None = None,
               keep_page: bool = False, read: Callable[[Path], Image.Image] = read_picture) -> Outcome:
     """Runs one job to an outcome; a picture that fails gives its reason instead of raising.
     A module-level function so that process pools and clusters can ship it. read decodes the
     source (by default read_picture)."""
-    # The road (NumPy, the module) loads here, not at import: the command decodes its first
-    # picture in the meantime.
-    from .road import PictureTooSmall, clean_picture
+    from .road import PictureTooSmall
 
     try:
-        cleaned = clean_picture(read(job.source), options, consume=True)
-        if job.output is not None:
-            job.output.parent.mkdir(parents=True, exist_ok=True)
-            save_picture(cleaned, job.output, fmt, quality)
+        cleaned = clean_into(job.source, job.output, options, fmt, quality, read)
     except PictureTooSmall as error:
         return Outcome(job.source, job.output, str(error))
     except PictureError as error:

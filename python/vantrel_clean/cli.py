@@ -11,7 +11,7 @@ from pathlib import Path
 
 from .batch import Outcome, plan, run
 from .pictures import FORMATS, save_pdf
-from .options import DEFAULT_STYLE, PASSES, STYLES, CleanOptions
+from .options import DEFAULT_STYLE, PASSES, STYLES, CleanOptions, check_passes
 
 DESCRIPTION = """\
 Cleans photos and scans of ink on a light background: evens out the light, whitens the paper,
@@ -26,7 +26,7 @@ styles (--style):
 
 passes (module steps after the whitening and halving, in the order given to --passes; each
 style has its own: {"; ".join(f"{name}: {','.join(style.passes) or 'none'}" for name, style in STYLES.items())}):
-{chr(10).join(f"  {name:10} {text}" for name, text in PASSES.items())}
+{chr(10).join(f"  {name:10} {step}" for name, step in PASSES.items())}
 
 A file that cannot be cleaned gets one line on standard error and the batch goes on; the exit
 status is 1 when any file failed, 2 for a usage error. Outputs are written to a temporary file
@@ -37,10 +37,10 @@ def pass_list(text: str) -> tuple[str, ...]:
     names = tuple(name.strip() for name in text.split(",") if name.strip())
     if names == ("none",):
         return ()
-    for name in names:
-        if name not in PASSES:
-            raise argparse.ArgumentTypeError(f"unknown pass {name!r}; choose from {', '.join(PASSES)} or none")
-    return names
+    try:
+        return check_passes(names)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(f"{error} or none") from None
 
 
 def positive(text: str) -> int:

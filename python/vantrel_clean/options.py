@@ -5,14 +5,39 @@ imports."""
 from __future__ import annotations
 
 import operator
+from collections.abc import Iterable
 from dataclasses import dataclass
 
-#: The passes that may follow Calculate, each a name for one or two module calls.
-PASSES: dict[str, str] = {
-    "despeckle": "RemoveNoise(speck_limit): erases isolated specks on every seventh row",
-    "recolour": "CalculateColorRange + SetColors: white paper, ten levels per ink, eleven greys",
-    "flatten": "Flatten: dark pixels to black, pale ones darkened by 30",
+@dataclass(frozen=True)
+class Pass:
+    """A module pass that may follow Calculate: the module functions it calls, in order (the
+    speck limit goes to RemoveNoise, the others take nothing), and what it does."""
+
+    calls: tuple[str, ...]
+    description: str
+
+    def __str__(self) -> str:
+        return f"{' + '.join(self.calls)}: {self.description}"
+
+
+#: The one table of passes: every name the options, the command and the road know.
+PASSES: dict[str, Pass] = {
+    "despeckle": Pass(("RemoveNoise",), "erases isolated specks on every seventh row"),
+    "recolour": Pass(("CalculateColorRange", "SetColors"), "white paper, ten levels per ink, eleven greys"),
+    "flatten": Pass(("Flatten",), "dark pixels to black, pale ones darkened by 30"),
 }
+
+
+def check_passes(names: Iterable[str] | None) -> tuple[str, ...]:
+    """names as a tuple of pass names; TypeError for a lone string, ValueError for a name that
+    is not in PASSES."""
+    if isinstance(names, str):
+        raise TypeError("passes must be a sequence of pass names, such as ('despeckle', 'recolour')")
+    passes = tuple(names or ())
+    unknown = [name for name in passes if name not in PASSES]
+    if unknown:
+        raise ValueError(f"unknown pass {unknown[0]!r}; choose from {', '.join(PASSES)}")
+    return passes
 
 
 @dataclass(frozen=True)
@@ -79,13 +104,7 @@ class CleanOptions:
             raise ValueError(f"unknown style {self.style!r}; choose from {', '.join(STYLES)}")
         if self.passes is None:
             object.__setattr__(self, "passes", STYLES[self.style].passes)
-        if isinstance(self.passes, str):
-            raise TypeError("passes must be a sequence of pass names, such as ('despeckle', 'recolour')")
-        passes = tuple(self.passes or ())
-        unknown = [name for name in passes if name not in PASSES]
-        if unknown:
-            raise ValueError(f"unknown pass {unknown[0]!r}; choose from {', '.join(PASSES)}")
-        object.__setattr__(self, "passes", passes)
+        object.__setattr__(self, "passes", check_passes(self.passes))
         if isinstance(self.speck_limit, bool):
             raise TypeError("speck_limit must be an int")
         limit = operator.index(self.speck_limit)  # any integer, NumPy's included; never a float

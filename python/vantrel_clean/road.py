@@ -74,16 +74,14 @@ def as_rgb_array(picture: object) -> RGBArray:
 
 
 def run_passes(passes: tuple[str, ...], speck_limit: int) -> None:
+    """Runs the module calls of each pass (names CleanOptions has checked against PASSES)."""
     for name in passes:
-        if name == "despeckle":
-            vantrel.RemoveNoise(speck_limit)
-        elif name == "recolour":
-            vantrel.CalculateColorRange()
-            vantrel.SetColors()
-        elif name == "flatten":
-            vantrel.Flatten()
-        else:  # CleanOptions admits only the names above
-            raise ValueError(f"unknown pass {name!r}")
+        for call in PASSES[name].calls:
+            function = getattr(vantrel, call)
+            if call == "RemoveNoise":
+                function(speck_limit)
+            else:
+                function()
 
 
 def read_output(out_width: int, out_height: int, exact_black: bool) -> RGBArray:

@@ -102,6 +102,21 @@ void retireBlocks(const std::array<OwnedBlock, 7> &before)
             forgetReleased(address(live.base), blockEnd(live));
 }
 
+bool trackedCreateArrays()
+{
+    const auto before = ownedBlocks();
+    const bool allocated = CreateArrays();
+    retireBlocks(before); // after a failure nothing changed, and nothing is retired
+    return allocated;
+}
+
+void trackedCleanup()
+{
+    const auto before = ownedBlocks();
+    Cleanup();
+    retireBlocks(before);
+}
+
 std::size_t releasedRangeCount() { return released.size(); }
 
 } // namespace vantrel

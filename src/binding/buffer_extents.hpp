@@ -25,9 +25,14 @@ struct Extent {
 
 Extent extentFrom(const unsigned char *pointer);
 
+// CreateArrays and Cleanup as every caller in the binding must run them: the blocks they
+// release are recorded, so that pointers into them are refused from now on.
+bool trackedCreateArrays();
+void trackedCleanup();
+
 // Records that the blocks of an earlier allocation (as ownedBlocks() listed them before a
 // CreateArrays or Cleanup) are released, so pointers into them are refused from now on. Blocks
-// still owned are skipped.
+// still owned are skipped. The two tracked calls above are built on it.
 void retireBlocks(const std::array<OwnedBlock, 7> &before);
 
 // Number of separate released ranges remembered; they merge when they touch.

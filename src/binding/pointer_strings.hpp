@@ -1,6 +1,13 @@
 // Pointer strings: the text by which a native pointer crosses into Python ("_", the address in
 // lower-case hexadecimal, the type name; or "NULL"), and the type-equivalence table that lets a
 // pointer string of one type stand where another is expected. Plain C++, no interpreter calls.
+//
+// What the table is for: it is the general mechanism of typed pointer strings, and
+// initialisation fills it with twelve integer-type equivalences. It never matches a pointer of
+// this module: every buffer and register is "_unsigned_char_p", and no registered name is a
+// prefix of it, so a buffer variable accepts exactly "NULL" and pointer strings of that type.
+// The table, its index and its cache are kept, and tested, as a part of the binding all the
+// same; nothing the module does depends on a match.
 #pragma once
 
 #include <cstddef>

@@ -85,13 +85,11 @@ PyObject *wrapCreateArrays(PyObject *, PyObject *args)
                      width, height, outWidth, outHeight);
         return nullptr;
     }
-    const auto before = ownedBlocks();
-    if (!CreateArrays()) {
+    if (!trackedCreateArrays()) {
         PyErr_Format(PyExc_MemoryError, "CreateArrays: cannot allocate the buffers for %d x %d input and %d x %d output pixels",
                      width, height, outWidth, outHeight);
         return nullptr;
     }
-    retireBlocks(before);
     Py_RETURN_NONE;
 }
 
@@ -165,9 +163,7 @@ PyObject *wrapCleanup(PyObject *, PyObject *args)
 {
     if (!PyArg_ParseTuple(args, ":Cleanup"))
         return nullptr;
-    const auto before = ownedBlocks();
-    Cleanup();
-    retireBlocks(before);
+    trackedCleanup();
     Py_RETURN_NONE;
 }
 

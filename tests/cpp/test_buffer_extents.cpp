@@ -15,17 +15,10 @@ void allocate(int w, int h, int outW, int outH)
     height = h;
     outWidth = outW;
     outHeight = outH;
-    const auto before = ownedBlocks();
-    ASSERT_TRUE(CreateArrays());
-    retireBlocks(before);
+    ASSERT_TRUE(trackedCreateArrays());
 }
 
-void release()
-{
-    const auto before = ownedBlocks();
-    Cleanup();
-    retireBlocks(before);
-}
+void release() { trackedCleanup(); }
 
 } // namespace
 
