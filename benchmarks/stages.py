@@ -2,7 +2,7 @@
 of the command, reading the file, each step of the colour road, writing the PNG. Best of
 --repeat runs of each stage, in one process.
 
-    .venv/bin/python benchmarks/stages.py [PHOTO]   # default: ../shared/samples/imagelabs-whiteboard2.jpg
+    .venv/bin/python benchmarks/stages.py [PHOTO...]   # default: ../shared/samples/imagelabs-whiteboard2.jpg
 """
 
 from __future__ import annotations
@@ -39,11 +39,15 @@ def best(stage: Callable[[], object], repeat: int) -> float:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("photo", nargs="?", type=Path, default=PHOTO)
+    parser.add_argument("photos", nargs="*", type=Path, default=[PHOTO])
     parser.add_argument("--repeat", type=int, default=3)
     arguments = parser.parse_args()
-    repeat = arguments.repeat
-    picture = np.asarray(pictures.read_picture(arguments.photo))
+    for photo in arguments.photos:
+        stages(photo, arguments.repeat)
+
+
+def stages(photo: Path, repeat: int) -> None:
+    picture = np.asarray(pictures.read_picture(photo))
     height, width = picture.shape[:2]
     out_width, out_height = road.halved_size(width, height)
     style = road.STYLES[road.DEFAULT_STYLE]
@@ -52,7 +56,7 @@ def main() -> None:
     c.width, c.height, c.outWidth, c.outHeight = width, height, out_width, out_height
 
     rows: list[tuple[str, float]] = [("imports of the command", imported)]
-    rows.append(("read and decode the file", best(lambda: pictures.read_picture(arguments.photo), repeat)))
+    rows.append(("read and decode the file", best(lambda: pictures.read_picture(photo), repeat)))
 
     def module_road() -> dict[str, float]:
         times = {}
@@ -97,7 +101,7 @@ def main() -> None:
         rows.append(("write the palette PNG", best(lambda: pictures.save_picture(cleaned, output), repeat)))
         size = output.stat().st_size
     total = sum(seconds for _, seconds in rows)
-    print(f"{arguments.photo.name}: {width}x{height}, PNG of {size / 1000:.1f} KB")
+    print(f"{photo.name}: {width}x{height}, PNG of {size / 1000:.1f} KB")
     for name, seconds in rows:
         print(f"  {name:46} {1000 * seconds:7.1f} ms")
     print(f"  {'sum':46} {1000 * total:7.1f} ms")

@@ -156,6 +156,24 @@ void medianFilter(PaperEstimate &picture, int radius)
     });
 }
 
+// One pass of a separable blur, along the rows or down the columns, each result at least floor.
+void blurPass(const Plane &in, Plane &out, std::size_t w, std::size_t h, bool down, const std::vector<float> &weights,
+              float floor)
+{
+    const std::ptrdiff_t radius = std::ptrdiff_t(weights.size() / 2);
+    for (std::size_t y = 0; y < h; ++y)
+        for (std::size_t x = 0; x < w; ++x)
+            for (std::size_t c = 0; c < 3; ++c) {
+                float sum = 0;
+                for (std::ptrdiff_t i = -radius; i <= radius; ++i) {
+                    const std::size_t pixel = down ? x + w * clampIndex(std::ptrdiff_t(y) + i, h)
+                                                   : clampIndex(std::ptrdiff_t(x) + i, w) + w * y;
+                    sum += weights[std::size_t(i + radius)] * in[3 * pixel + c];
+                }
+                out[3 * (x + w * y) + c] = std::max(sum, floor);
+            }
+}
+
 // Separable Gaussian blur, three standard deviations on each side.
 void gaussianBlur(PaperEstimate &picture, float sigma)
 {
@@ -169,24 +187,10 @@ void gaussianBlur(PaperEstimate &picture, float sigma)
 
     const std::size_t w = picture.width, h = picture.height;
     Plane across(picture.samples.size());
-    for (std::size_t y = 0; y < h; ++y)
-        for (std::size_t x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) {
-                float sum = 0;
-                for (int i = -radius; i <= radius; ++i)
-                    sum += weights[std::size_t(i + radius)] *
-                           picture.samples[3 * (clampIndex(std::ptrdiff_t(x) + i, w) + w * y) + c];
-                across[3 * (x + w * y) + c] = sum;
-            }
-    for (std::size_t y = 0; y < h; ++y)
-        for (std::size_t x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c) {
-                float sum = 0;
-                for (int i = -radius; i <= radius; ++i)
-                    sum += weights[std::size_t(i + radius)] *
-                           across[3 * (x + w * clampIndex(std::ptrdiff_t(y) + i, h)) + c];
-                picture.samples[3 * (x + w * y) + c] = std::max(sum, 1.0f);
-            }
+    // The samples are averages of levels, never negative, so the first pass's floor of 0
+    // changes nothing; the second keeps the estimate at 1 at least, for the division by it.
+    blurPass(picture.samples, across, w, h, false, weights, 0.0f);
+    blurPass(across, picture.samples, w, h, true, weights, 1.0f);
 }
 
 } // namespace

@@ -3,6 +3,8 @@ pixels into paper and strokes with colour classes, the vote along strokes; and t
 to a picture's hue histogram."""
 
 import math
+import sys
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -10,18 +12,10 @@ import pytest
 from vantrel_clean import _steps
 from vantrel_clean.palette import HUE_BINS, NEUTRAL_BIN, clean_colour, fit_inks
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "benchmarks"))
+from scoring import lab  # noqa: E402  (CIELAB written out in NumPy, independently of the steps)
+
 FIELDS = _steps.HISTOGRAM_FIELDS
-
-
-def lab(rgb):
-    """CIELAB (D65) of sRGB colours, written out independently of the steps."""
-    c = np.asarray(rgb, np.float64) / 255
-    linear = np.where(c <= 0.04045, c / 12.92, ((c + 0.055) / 1.055) ** 2.4)
-    xyz = linear @ np.array([[0.4124564, 0.2126729, 0.0193339], [0.3575761, 0.7151522, 0.1191920],
-                             [0.1804375, 0.0721750, 0.9503041]])
-    xyz /= (0.95047, 1.0, 1.08883)
-    f = np.where(xyz > (6 / 29) ** 3, np.cbrt(xyz), xyz / (3 * (6 / 29) ** 2) + 4 / 29)
-    return 116 * f[..., 1] - 16, 500 * (f[..., 0] - f[..., 1]), 200 * (f[..., 1] - f[..., 2])
 
 
 def hue_of(rgb):
