@@ -103,10 +103,10 @@ void classifyInk(const std::uint8_t *rgb, std::size_t width, std::size_t height,
     const std::array<std::uint8_t, 256> untone = undoToneTable(rules.exponent);
     // The curve is monotonic: a level before it compares as its image after it.
     auto toned = [&untone](std::uint8_t level) {
-        int toned = 0;
-        while (toned < 255 && untone[std::size_t(toned + 1)] <= level)
-            ++toned;
-        return std::uint8_t(toned);
+        int image = 0;
+        while (image < 255 && untone[std::size_t(image + 1)] <= level)
+            ++image;
+        return std::uint8_t(image);
     };
     const std::uint8_t inkLevel = toned(rules.inkLevel), seedLevel = toned(rules.seedLevel);
     const std::uint8_t fullLevel = toned(rules.fullLevel);
