@@ -3,7 +3,6 @@ exact pixel-by-pixel paths when they do. Both must give the bytes of the plain r
 pictures at sizes that end vector loops and chunks at every remainder, erasure chains across
 the segments of RemoveNoise, and planes that share memory."""
 
-import ctypes
 import sys
 from pathlib import Path
 
@@ -12,23 +11,12 @@ import pytest
 
 import vantrel
 from conftest import allocate, set_output
+from pointers import address, pointer_at, read
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "benchmarks"))
 import numpy_road  # noqa: E402
 
 c = vantrel.cvar
-
-
-def address(pointer):
-    return int(pointer[1:].split("_", 1)[0], 16)
-
-
-def read(pointer, size):
-    return np.frombuffer(ctypes.string_at(address(pointer), size), np.uint8)
-
-
-def pointer_at(pointer, offset):
-    return "_" + format(address(pointer) + offset, "x") + "_unsigned_char_p"
 
 
 def random_pixels(rng, height, width, kind):

@@ -5,6 +5,7 @@ import pytest
 
 import vantrel
 from conftest import get_output, set_output
+from pointers import pointer_at
 
 c = vantrel.cvar
 
@@ -125,7 +126,7 @@ class TestSetColors:
         # outGreen one sample after outRed: each pixel's green store lands on the next pixel's
         # red, which that pixel then reads as found: greys 60, then 45 from luminance 88 and 83.
         set_output([[(100, 100, 100)] * 4])
-        c.outGreen = "_" + format(int(c.outRed[1:].split("_")[0], 16) + 1, "x") + "_unsigned_char_p"
+        c.outGreen = pointer_at(c.outRed, 1)
         c.outWidth = 3
         vantrel.SetColors()
         assert [vantrel.GetRed(k) for k in range(3)] == [60, 45, 45]

@@ -1,6 +1,5 @@
 """The benchmark's NumPy road must stay the module's road: same bytes after every step."""
 
-import ctypes
 import sys
 from pathlib import Path
 
@@ -8,6 +7,7 @@ import numpy as np
 import pytest
 
 import vantrel
+from pointers import read_bytes
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "benchmarks"))
 import numpy_road  # noqa: E402
@@ -15,7 +15,7 @@ import pictures  # noqa: E402
 
 
 def plane_bytes(pointer, size):
-    return ctypes.string_at(int(pointer[1:].split("_", 1)[0], 16), size)
+    return read_bytes(pointer, size)
 
 
 @pytest.mark.parametrize("width, height, seed", [(64, 48, 1), (33, 17, 2), (17, 33, 3), (5, 1, 4), (1, 9, 5)])

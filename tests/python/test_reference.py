@@ -16,6 +16,7 @@ import pytest
 
 import vantrel
 from conftest import reset_state
+from pointers import address, pointer_text
 from model import BUFFERS, INK_BYTES, INTEGERS, REGISTERS, Model
 
 c = vantrel.cvar
@@ -28,14 +29,6 @@ SIZES = [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 16, 17, 20, 21, 33]
 EDGES = np.array([0, 1, 24, 25, 26, 30, 31, 49, 50, 51, 99, 100, 101, 149, 150, 151, 170, 175, 199, 200, 201, 229,
                   230, 231, 249, 250, 254, 255], dtype=np.uint8)
 SETTERS = {name: "Set" + name[0].upper() + name[1:] for name in REGISTERS}
-
-
-def address(text):
-    return int(text[1:].split("_", 1)[0], 16)
-
-
-def pointer_text(value):
-    return f"_{value:x}_unsigned_char_p"
 
 
 class Mirror:

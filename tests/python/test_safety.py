@@ -26,6 +26,7 @@ from hypothesis.stateful import RuleBasedStateMachine, invariant, precondition, 
 
 import vantrel
 from conftest import reset_state
+from pointers import address
 from model import BUFFERS, INK_BYTES, INTEGERS, REGISTERS, Model
 
 c = vantrel.cvar
@@ -74,10 +75,6 @@ class Block(bytearray):
         if isinstance(index, int) and index < 0:
             raise IndexError("negative index into a block")
         super().__setitem__(index, value)
-
-
-def address(text):
-    return int(text[1:].split("_", 1)[0], 16)
 
 
 def as_integer(value):
