@@ -11,6 +11,7 @@ import pytest
 
 import vantrel
 from conftest import allocate, set_output
+from model import Model
 from pointers import address, pointer_at, read
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "benchmarks"))
@@ -36,43 +37,25 @@ def output_planes():
     return [read(getattr(c, name), n) for name in ("outRed", "outGreen", "outBlue")]
 
 
-# --- plain models of the rules, over one block of memory so planes may share bytes -------------
+# --- the reference model, over one block of memory so planes may share bytes -------------------
 
-def is_dark(mem, offsets, k):
-    r, g, b = (mem[o + k] for o in offsets)
-    return g < 200 and (r < 200 or b < 200)
+def model_over(mem, offsets, width, height):
+    """The reference model with its three output planes at offsets into mem, a bytearray it
+    changes in place."""
+    model = Model()
+    model.outWidth, model.outHeight = width, height
+    model.blocks["picture"] = mem
+    for name, offset in zip(("outRed", "outGreen", "outBlue"), offsets):
+        model.pointers[name] = ("picture", offset)
+    return model
 
 
 def remove_noise_model(mem, offsets, w, h, limit):
-    for i in range(0, h, 7):
-        for j in range(w):
-            count = 0
-            for row in range(i - 3, i + 4):
-                if (row < i and not row > 0) or (row > i and not row < h):
-                    continue
-                for column in range(j - 2, j + 3):
-                    if (column < j and not column > 0) or (column > j and not column < w):
-                        continue
-                    count += is_dark(mem, offsets, column + row * w)
-            if count <= limit:
-                for o in offsets:
-                    mem[o + j + i * w] = 255
+    model_over(mem, offsets, w, h).RemoveNoise(limit)
 
 
 def flatten_model(mem, offsets, n):
-    def light(v):
-        return 200 < v < 255
-
-    for k in range(n):
-        r, g, b = (mem[o + k] for o in offsets)
-        if light(g) and (light(r) or (r < 200 and light(b))):
-            new = (max(r - 30, 0), max(g - 30, 0), max(b - 30, 0))
-        elif g < 200 and (r < 200 or b < 200):
-            new = (0, 0, 0)
-        else:
-            continue
-        for o, v in zip(offsets, new):
-            mem[o + k] = v
+    model_over(mem, offsets, n, 1).Flatten()
 
 
 # --- RemoveNoise ---------------------------------------------------------------------------
