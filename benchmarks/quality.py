@@ -46,9 +46,16 @@ CLEANERS = {
     "threshold": "{python} {bench}/sanity_cleaners.py threshold {input} {outdir}",
 }
 SANITY = ("truth", "threshold")
-METRICS = [("f1", "ink F1"), ("precision", "prec"), ("recall", "recall"), ("faint_recall", "faint"),
-           ("colour_accuracy", "colour"), ("black_accuracy", "black"), ("paper_clean", "paper"),
-           ("rules_dark", "rules dark")]
+METRICS = [
+    ("f1", "ink F1"),
+    ("precision", "prec"),
+    ("recall", "recall"),
+    ("faint_recall", "faint"),
+    ("colour_accuracy", "colour"),
+    ("black_accuracy", "black"),
+    ("paper_clean", "paper"),
+    ("rules_dark", "rules dark"),
+]
 
 
 def log(text: str) -> None:
@@ -87,8 +94,11 @@ def pages(seed: int, count: int, quick: bool, folder: Path) -> list[Path]:
 def run_cleaner(template: str, source: Path, values: dict[str, str]) -> tuple[Path | None, float, str]:
     """Runs one cleaner on one picture: (its output or None, wall seconds, error text)."""
     outdir = Path(tempfile.mkdtemp(prefix="clean-", dir=values["work"]))
-    command = template.format(input=shlex.quote(str(source)), outdir=shlex.quote(str(outdir)),
-                              **{k: shlex.quote(v) for k, v in values.items() if k != "work"})
+    command = template.format(
+        input=shlex.quote(str(source)),
+        outdir=shlex.quote(str(outdir)),
+        **{k: shlex.quote(v) for k, v in values.items() if k != "work"},
+    )
     start = time.perf_counter()
     done = subprocess.run(command, shell=True, cwd=outdir, capture_output=True, text=True)
     seconds = time.perf_counter() - start
@@ -114,7 +124,7 @@ def tile(picture: np.ndarray, width: int, title: str) -> Image.Image:
 
 
 def contact_sheet(tiles: list[Image.Image], path: Path, per_row: int = 3) -> None:
-    rows = [tiles[i:i + per_row] for i in range(0, len(tiles), per_row)]
+    rows = [tiles[i : i + per_row] for i in range(0, len(tiles), per_row)]
     width = max(sum(t.width for t in row) for row in rows)
     height = sum(max(t.height for t in row) for row in rows)
     sheet = Image.new("RGB", (width, height), (200, 200, 200))
@@ -196,10 +206,15 @@ def main() -> int:
         for path in page_paths:
             labels, faint = truth_pages.read_truth(path)
             picture = read_rgb(path)
-            tiles = [tile(picture, 600, f"input {path.name}"), tile(truth_pages.render_truth(labels, True), 600, "truth")]
+            tiles = [
+                tile(picture, 600, f"input {path.name}"),
+                tile(truth_pages.render_truth(labels, True), 600, "truth"),
+            ]
             y, x = faint_window(faint, (300, 400))
-            crops = [tile(picture[y:y + 300, x:x + 400], 400, "input 1:1"),
-                     tile(truth_pages.render_truth(labels, True)[y:y + 300, x:x + 400], 400, "truth 1:1")]
+            crops = [
+                tile(picture[y : y + 300, x : x + 400], 400, "input 1:1"),
+                tile(truth_pages.render_truth(labels, True)[y : y + 300, x : x + 400], 400, "truth 1:1"),
+            ]
             per_page[path.stem] = {}
             for name, template in cleaners.items():
                 log(f"{path.name}: {name}")
@@ -217,7 +232,7 @@ def main() -> int:
                 cost[2] += 1
                 tiles.append(tile(result, 600, name))
                 scaled = np.asarray(Image.fromarray(result).resize(labels.shape[::-1], Image.Resampling.NEAREST))
-                crops.append(tile(scaled[y:y + 300, x:x + 400], 400, f"{name} 1:1"))
+                crops.append(tile(scaled[y : y + 300, x : x + 400], 400, f"{name} 1:1"))
             contact_sheet(tiles, out / "sheets" / f"{path.stem}.png")
             contact_sheet(crops, out / "sheets" / f"{path.stem}.crop.png", per_row=4)
 
@@ -233,12 +248,18 @@ def main() -> int:
                     if output is None:
                         sample_rows.append(f"| {photo.name} | {name} | failed: {error} | |")
                         continue
-                    sample_rows.append(f"| {photo.name} | {name} | {output.stat().st_size / 1024:.1f} | {seconds:.2f} |")
+                    sample_rows.append(
+                        f"| {photo.name} | {name} | {output.stat().st_size / 1024:.1f} | {seconds:.2f} |"
+                    )
                     tiles.append(tile(read_rgb(output), 700, name))
                 contact_sheet(tiles, out / "sheets" / f"sample-{photo.stem}.png", per_row=2)
 
-    lines = [f"Pooled over {len(page_paths)} synthetic pages of {labels.shape[1]}x{labels.shape[0]} "
-             f"(seed {arguments.seed}):", "", header()]
+    lines = [
+        f"Pooled over {len(page_paths)} synthetic pages of {labels.shape[1]}x{labels.shape[0]} "
+        f"(seed {arguments.seed}):",
+        "",
+        header(),
+    ]
     report: dict[str, object] = {"pages": [p.name for p in page_paths], "pooled": {}, "per_page": per_page}
     for name in cleaners:
         done = costs[name][2]
@@ -254,12 +275,22 @@ def main() -> int:
     lines.append("| page | " + " | ".join(names) + " |")
     lines.append("|---|" + "---|" * len(names))
     for page, results in per_page.items():
-        cells = [" / ".join(f"{results[n][k]:.2f}" for k in ("f1", "colour_accuracy", "paper_clean", "rules_dark"))
-                 if n in results else "failed" for n in names]
+        cells = [
+            " / ".join(f"{results[n][k]:.2f}" for k in ("f1", "colour_accuracy", "paper_clean", "rules_dark"))
+            if n in results
+            else "failed"
+            for n in names
+        ]
         lines.append(f"| {page} | " + " | ".join(cells) + " |")
     if sample_rows:
-        lines += ["", "Real photos (no truth): KB and seconds of each cleaner", "", "| photo | cleaner | KB | s |",
-                  "|---|---|---|---|", *sample_rows]
+        lines += [
+            "",
+            "Real photos (no truth): KB and seconds of each cleaner",
+            "",
+            "| photo | cleaner | KB | s |",
+            "|---|---|---|---|",
+            *sample_rows,
+        ]
     text = "\n".join(lines)
     print(text)
     (out / "report.md").write_text(text + "\n")

@@ -37,6 +37,7 @@ LIMIT = 2  # speck limit of RemoveNoise
 
 # --- memory -----------------------------------------------------------------------------------
 
+
 def _status(field: str) -> int:
     """A field of /proc/self/status in bytes, or 0 where there is none."""
     try:
@@ -61,6 +62,7 @@ def _reset_peak() -> bool:
 
 # --- one size, in a child process ---------------------------------------------------------------
 
+
 def _plane(pointer: str, size: int) -> bytes:
     """The bytes a pointer string such as "_7f12a0_unsigned_char_p" points at."""
     address = int(pointer[1:].split("_", 1)[0], 16)
@@ -71,14 +73,18 @@ def _module_state(vantrel) -> dict:
     c = vantrel.cvar
     m = c.outWidth * c.outHeight
     state = {name: _plane(getattr(c, name), m) for name in ("outRed", "outGreen", "outBlue")}
-    state["inks"] = [(getattr(c, ink + "InkMin"), getattr(c, ink + "InkMax"), getattr(c, ink + "InkRange"))
-                     for ink in ("red", "green", "blue")]
+    state["inks"] = [
+        (getattr(c, ink + "InkMin"), getattr(c, ink + "InkMax"), getattr(c, ink + "InkRange"))
+        for ink in ("red", "green", "blue")
+    ]
     return state
 
 
 def _road_state(road: numpy_road.Road) -> dict:
-    state = {name: getattr(road, attr).tobytes()
-             for name, attr in (("outRed", "out_red"), ("outGreen", "out_green"), ("outBlue", "out_blue"))}
+    state = {
+        name: getattr(road, attr).tobytes()
+        for name, attr in (("outRed", "out_red"), ("outGreen", "out_green"), ("outBlue", "out_blue"))
+    }
     state["inks"] = [(road.ink_min[k], road.ink_max[k], road.ink_range[k]) for k in range(3)]
     return state
 
@@ -197,6 +203,7 @@ def measure(megapixels: float, repeat: int, numpy_repeat: int) -> dict:
 
 # --- the table ------------------------------------------------------------------------------------
 
+
 def _mb(n: int) -> str:
     return f"{n / 1e6:.0f} MB"
 
@@ -210,18 +217,24 @@ def print_table(results: list[dict]) -> None:
         print(f"{label:>18} {'copy of the input':<20} {r['copy'] * 1e3:8.2f}ms {r['megapixels'] / r['copy']:8.0f}")
         for step in STEPS + [ROAD]:
             ours, theirs = r["module"][step], r["numpy"][step]
-            print(f"{'':>18} {step:<20} {ours * 1e3:8.2f}ms {r['megapixels'] / ours:8.0f} {ours / r['copy']:8.2f}"
-                  f" {theirs * 1e3:8.1f}ms {theirs / ours:9.1f}")
+            print(
+                f"{'':>18} {step:<20} {ours * 1e3:8.2f}ms {r['megapixels'] / ours:8.0f} {ours / r['copy']:8.2f}"
+                f" {theirs * 1e3:8.1f}ms {theirs / ours:9.1f}"
+            )
         ours = r["module"][FRESH]
         print(f"{'':>18} {FRESH:<20} {ours * 1e3:8.2f}ms {r['megapixels'] / ours:8.0f} {ours / r['copy']:8.2f}")
         growth = "growth over the picture and buffers" if r["peak_is_growth"] else "peak resident set"
-        print(f"{'':>18} memory ({growth}): module road {_mb(r['module_peak'])}, NumPy road"
-              f" {_mb(r['numpy_peak'])}; module buffers {_mb(r['buffers'])}")
+        print(
+            f"{'':>18} memory ({growth}): module road {_mb(r['module_peak'])}, NumPy road"
+            f" {_mb(r['numpy_peak'])}; module buffers {_mb(r['buffers'])}"
+        )
     if len(results) > 1:
         small, large = results[-2], results[-1]
         scale = large["module"][ROAD] / small["module"][ROAD]
-        print(f"\nwhole road {large['megapixels']:.0f} MP / {small['megapixels']:.0f} MP: {scale:.2f}x"
-              f" for {large['megapixels'] / small['megapixels']:.2f}x the pixels")
+        print(
+            f"\nwhole road {large['megapixels']:.0f} MP / {small['megapixels']:.0f} MP: {scale:.2f}x"
+            f" for {large['megapixels'] / small['megapixels']:.2f}x the pixels"
+        )
 
 
 def combine(runs: list[dict]) -> dict:
@@ -240,8 +253,12 @@ def main() -> None:
     parser.add_argument("--sizes", default="1,12,48", help="megapixels, comma-separated (default 1,12,48)")
     parser.add_argument("--repeat", type=int, default=7, help="runs of the module road per size (default 7)")
     parser.add_argument("--numpy-repeat", type=int, default=3, help="runs of the NumPy road per size (default 3)")
-    parser.add_argument("--runs", type=int, default=1,
-                        help="processes per size; the table shows the median of their medians (default 1)")
+    parser.add_argument(
+        "--runs",
+        type=int,
+        default=1,
+        help="processes per size; the table shows the median of their medians (default 1)",
+    )
     parser.add_argument("--json", action="store_true", help="print the results as JSON instead of a table")
     parser.add_argument("--table", metavar="FILE", help="print the table of results saved earlier with --json")
     parser.add_argument("--child", type=float, help=argparse.SUPPRESS)
@@ -257,8 +274,16 @@ def main() -> None:
 
     results = []
     for size in (float(s) for s in args.sizes.split(",")):
-        command = [sys.executable, __file__, "--child", str(size), "--repeat", str(args.repeat),
-                   "--numpy-repeat", str(args.numpy_repeat)]
+        command = [
+            sys.executable,
+            __file__,
+            "--child",
+            str(size),
+            "--repeat",
+            str(args.repeat),
+            "--numpy-repeat",
+            str(args.numpy_repeat),
+        ]
         runs = []
         for run in range(args.runs):
             print(f"measuring {size:g} MP, run {run + 1} of {args.runs}", file=sys.stderr, flush=True)

@@ -1,7 +1,7 @@
 """Two cleaners that show the quality scorer can fail, run as command lines like any other:
 
-    python sanity_cleaners.py truth PAGE OUTDIR       # writes the page's truth: scores 1.0
-    python sanity_cleaners.py threshold PAGE OUTDIR   # a plain grey threshold: colour scores 0
+python sanity_cleaners.py truth PAGE OUTDIR       # writes the page's truth: scores 1.0
+python sanity_cleaners.py threshold PAGE OUTDIR   # a plain grey threshold: colour scores 0
 """
 
 from __future__ import annotations

@@ -26,8 +26,9 @@ def lab(rgb: np.ndarray) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
     """CIELAB (D65) of sRGB colours, any shape ending in 3."""
     c = np.asarray(rgb, np.float64) / 255
     linear = np.where(c <= 0.04045, c / 12.92, ((c + 0.055) / 1.055) ** 2.4)
-    xyz = linear @ np.array([[0.4124564, 0.2126729, 0.0193339], [0.3575761, 0.7151522, 0.1191920],
-                             [0.1804375, 0.0721750, 0.9503041]])
+    xyz = linear @ np.array(
+        [[0.4124564, 0.2126729, 0.0193339], [0.3575761, 0.7151522, 0.1191920], [0.1804375, 0.0721750, 0.9503041]]
+    )
     xyz /= (0.95047, 1.0, 1.08883)
     f = np.where(xyz > (6 / 29) ** 3, np.cbrt(xyz), xyz / (3 * (6 / 29) ** 2) + 4 / 29)
     return 116 * f[..., 1] - 16, 500 * (f[..., 0] - f[..., 1]), 200 * (f[..., 1] - f[..., 2])
@@ -54,8 +55,11 @@ def classify_output(picture: np.ndarray) -> tuple[np.ndarray, np.ndarray, np.nda
     distance = np.abs((hues[:, None] - np.array(list(REFERENCE_HUES.values()))[None, :] + 180) % 360 - 180)
     colour_class = np.where(chroma < CHROMA_CUT, NEUTRAL, classes[distance.argmin(axis=1)])
     shape = picture.shape[:2]
-    return (ink[inverse].reshape(shape), colour_class[inverse].reshape(shape),
-            (L < DARK_LIGHTNESS)[inverse].reshape(shape))
+    return (
+        ink[inverse].reshape(shape),
+        colour_class[inverse].reshape(shape),
+        (L < DARK_LIGHTNESS)[inverse].reshape(shape),
+    )
 
 
 @dataclass
@@ -78,8 +82,21 @@ class Counts:
     per_class: dict[int, list[int]] = field(default_factory=dict)  # label: [pixels, right]
 
     def add(self, other: Counts) -> None:
-        for name in ("true_ink", "output_ink", "both_ink", "faint", "faint_found", "coloured", "coloured_right",
-                     "black", "black_right", "paper", "paper_clean", "rule", "rule_dark"):
+        for name in (
+            "true_ink",
+            "output_ink",
+            "both_ink",
+            "faint",
+            "faint_found",
+            "coloured",
+            "coloured_right",
+            "black",
+            "black_right",
+            "paper",
+            "paper_clean",
+            "rule",
+            "rule_dark",
+        ):
             setattr(self, name, getattr(self, name) + getattr(other, name))
         for label, (pixels, right) in other.per_class.items():
             mine = self.per_class.setdefault(label, [0, 0])

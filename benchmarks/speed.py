@@ -80,8 +80,18 @@ def vantrel_line(vantrel: str, inputs: list[Path], outdir: Path, extra: list[str
 
 def noteshrink_line(noteshrink: Path, inputs: list[Path], outdir: Path) -> list[str]:
     # -w: white background; -c true: no PDF (its converter becomes the shell's no-op).
-    return [str(noteshrink), "-q", "-w", "-b", str(outdir / "page"), "-c", "true",
-            "-o", str(outdir / "unused.pdf"), *map(str, inputs)]
+    return [
+        str(noteshrink),
+        "-q",
+        "-w",
+        "-b",
+        str(outdir / "page"),
+        "-c",
+        "true",
+        "-o",
+        str(outdir / "unused.pdf"),
+        *map(str, inputs),
+    ]
 
 
 def alternate(lines: dict[str, callable], runs: int) -> dict[str, list[Run]]:  # type: ignore[valid-type]
@@ -91,8 +101,10 @@ def alternate(lines: dict[str, callable], runs: int) -> dict[str, list[Run]]:  #
     for round_index in range(runs):
         for name, make in lines.items():
             results[name].append(run_process(make()))
-        log(f"  round {round_index + 1} of {runs}: " + ", ".join(
-            f"{name} {results[name][-1].seconds:.2f}s" for name in lines))
+        log(
+            f"  round {round_index + 1} of {runs}: "
+            + ", ".join(f"{name} {results[name][-1].seconds:.2f}s" for name in lines)
+        )
     return results
 
 
@@ -122,16 +134,16 @@ def large_scan(megapixels: float) -> Path:
         log(f"making a {megapixels:g} MP scan")
         with Image.open(PHOTO) as photo:
             scale = (megapixels * 1e6 / (photo.width * photo.height)) ** 0.5
-            big = photo.convert("RGB").resize((round(photo.width * scale), round(photo.height * scale)),
-                                               Image.Resampling.BILINEAR)
+            big = photo.convert("RGB").resize(
+                (round(photo.width * scale), round(photo.height * scale)), Image.Resampling.BILINEAR
+            )
         big.save(path, compress_level=1)
     return path
 
 
 def breakdown(python: str) -> str:
     """Where the time goes inside one photo, from a process of its own."""
-    result = subprocess.run([python, str(BENCH / "stages.py"), str(PHOTO)], capture_output=True, text=True,
-                            check=True)
+    result = subprocess.run([python, str(BENCH / "stages.py"), str(PHOTO)], capture_output=True, text=True, check=True)
     return result.stdout
 
 
@@ -139,8 +151,9 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--runs", type=int, default=5, help="runs of each command on the one photo")
     parser.add_argument("--folder-runs", type=int, default=1, help="runs of each command on the folder")
-    parser.add_argument("--vantrel", default=str(Path(sys.executable).parent / "vantrel"),
-                        help="the vantrel command to measure")
+    parser.add_argument(
+        "--vantrel", default=str(Path(sys.executable).parent / "vantrel"), help="the vantrel command to measure"
+    )
     parser.add_argument("--large", type=float, default=100.0, help="megapixels of the large scan")
     parser.add_argument("--skip-large", action="store_true")
     parser.add_argument("--skip-noteshrink", action="store_true")
@@ -160,21 +173,26 @@ def main() -> int:
 
     log("folder of 24 photos")
     photos = folder_of_photos(24)
-    commands = {"vantrel": lambda: vantrel_line(arguments.vantrel, [photos[0].parent], fresh(OUT / "many-vantrel"),
-                                                [])}
+    commands = {"vantrel": lambda: vantrel_line(arguments.vantrel, [photos[0].parent], fresh(OUT / "many-vantrel"), [])}
     if noteshrink:
         commands["noteshrink"] = lambda: noteshrink_line(noteshrink, photos, fresh(OUT / "many-noteshrink"))
     many = {name: summary(runs) for name, runs in alternate(commands, arguments.folder_runs).items()}
     report["folder"] = many
 
-    lines += [f"| job | vantrel s | noteshrink s | speed-up | vantrel peak MiB | noteshrink peak MiB |",
-              "|---|---|---|---|---|---|"]
-    for title, figures in ((f"one photo ({PHOTO.name}, median of {arguments.runs})", one),
-                           ("folder of 24 photos, default settings", many)):
+    lines += [
+        f"| job | vantrel s | noteshrink s | speed-up | vantrel peak MiB | noteshrink peak MiB |",
+        "|---|---|---|---|---|---|",
+    ]
+    for title, figures in (
+        (f"one photo ({PHOTO.name}, median of {arguments.runs})", one),
+        ("folder of 24 photos, default settings", many),
+    ):
         ours, peer = figures["vantrel"], figures.get("noteshrink")
         if peer:
-            lines.append(f"| {title} | {ours['seconds']:.3f} | {peer['seconds']:.3f} | "
-                         f"{peer['seconds'] / ours['seconds']:.1f}x | {ours['peak_mib']:.0f} | {peer['peak_mib']:.0f} |")
+            lines.append(
+                f"| {title} | {ours['seconds']:.3f} | {peer['seconds']:.3f} | "
+                f"{peer['seconds'] / ours['seconds']:.1f}x | {ours['peak_mib']:.0f} | {peer['peak_mib']:.0f} |"
+            )
         else:
             lines.append(f"| {title} | {ours['seconds']:.3f} | | | {ours['peak_mib']:.0f} | |")
 
@@ -187,8 +205,11 @@ def main() -> int:
         log(f"large scan: {scan.name}")
         run = run_process(vantrel_line(arguments.vantrel, [scan], fresh(OUT / "large-vantrel"), []))
         report["large"] = {"seconds": run.seconds, "peak_mib": run.peak_mib, "decoded_mib": decoded / MIB}
-        lines += ["", f"{arguments.large:g} MP scan: {run.seconds:.2f} s, peak {run.peak_mib:.0f} MiB, "
-                  f"{run.peak_mib * MIB / decoded:.2f} x its decoded size ({decoded / MIB:.0f} MiB)"]
+        lines += [
+            "",
+            f"{arguments.large:g} MP scan: {run.seconds:.2f} s, peak {run.peak_mib:.0f} MiB, "
+            f"{run.peak_mib * MIB / decoded:.2f} x its decoded size ({decoded / MIB:.0f} MiB)",
+        ]
 
     if not arguments.skip_stages:
         stages = breakdown(str(Path(arguments.vantrel).parent / "python"))

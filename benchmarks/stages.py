@@ -85,16 +85,33 @@ def stages(photo: Path, repeat: int) -> None:
     vantrel.Calculate()
     halved = np.frombuffer(_steps.module_output(False), np.uint8).reshape(out_height, out_width, 3)
     vantrel.Cleanup()
-    classify = lambda: _steps.classify_ink(halved, out_width, out_height, style.exponent, rules.ink_level,  # noqa: E731
-                                           rules.seed_level, rules.full_level, rules.min_stroke, rules.chroma_cut)
+    classify = lambda: _steps.classify_ink(
+        halved,
+        out_width,
+        out_height,
+        style.exponent,
+        rules.ink_level,  # noqa: E731
+        rules.seed_level,
+        rules.full_level,
+        rules.min_stroke,
+        rules.chroma_cut,
+    )
     rows.append(("strokes and ink classes", best(classify, repeat)))
     codes, histogram = classify()
-    rows.append(("inks fitted, palette indexes", best(lambda: fit_inks(histogram).lookup[np.frombuffer(codes, np.uint8)],
-                                                      repeat)))
+    rows.append(
+        (
+            "inks fitted, palette indexes",
+            best(lambda: fit_inks(histogram).lookup[np.frombuffer(codes, np.uint8)], repeat),
+        )
+    )
     inks = fit_inks(histogram)
     indexes = inks.lookup[np.frombuffer(codes, np.uint8)]
-    rows.append(("vote along strokes", best(lambda: _steps.vote_inks(indexes, out_width, out_height,
-                                                                      rules.vote_radius), repeat)))
+    rows.append(
+        (
+            "vote along strokes",
+            best(lambda: _steps.vote_inks(indexes, out_width, out_height, rules.vote_radius), repeat),
+        )
+    )
     cleaned = road.draw_inks(halved, style.exponent)
     with tempfile.TemporaryDirectory() as folder:
         output = Path(folder) / "out.png"

@@ -23,12 +23,26 @@ INK_NAMES = {BLACK: "black", RED: "red", GREEN: "green", BLUE: "blue", PURPLE: "
 COLOURED = (RED, GREEN, BLUE, PURPLE, TEAL)
 
 #: Inks as a camera sees them over white paper (muted, not pure).
-INK_COLOURS = {BLACK: (30, 30, 35), RED: (190, 40, 50), GREEN: (30, 130, 70), BLUE: (40, 70, 180),
-               PURPLE: (110, 50, 150), TEAL: (0, 125, 130)}
+INK_COLOURS = {
+    BLACK: (30, 30, 35),
+    RED: (190, 40, 50),
+    GREEN: (30, 130, 70),
+    BLUE: (40, 70, 180),
+    PURPLE: (110, 50, 150),
+    TEAL: (0, 125, 130),
+}
 #: Colours the truth is drawn in: clean versions of the inks.
-TRUTH_COLOURS = {PAPER: (255, 255, 255), BLACK: (0, 0, 0), RED: (220, 30, 40), GREEN: (20, 150, 60),
-                 BLUE: (30, 70, 220), PURPLE: (130, 40, 180), TEAL: (0, 140, 145), RULE: (255, 255, 255),
-                 EDGE: (255, 255, 255)}
+TRUTH_COLOURS = {
+    PAPER: (255, 255, 255),
+    BLACK: (0, 0, 0),
+    RED: (220, 30, 40),
+    GREEN: (20, 150, 60),
+    BLUE: (30, 70, 220),
+    PURPLE: (130, 40, 180),
+    TEAL: (0, 140, 145),
+    RULE: (255, 255, 255),
+    EDGE: (255, 255, 255),
+}
 #: How the contact sheets show the labels that are not scored.
 SHEET_COLOURS = {RULE: (190, 215, 240), EDGE: (225, 225, 225)}
 
@@ -88,8 +102,10 @@ def _diagram(rng: np.random.Generator, width: int, height: int) -> list[list[tup
     w, h = rng.uniform(0.1, 0.3) * width, rng.uniform(0.1, 0.25) * height
     box = [(x, y), (x + w, y + rng.normal(0, 3)), (x + w, y + h), (x + rng.normal(0, 3), y + h), (x, y)]
     cx, cy, r = x + w + rng.uniform(60, 200), y + h / 2, rng.uniform(40, 120)
-    circle = [(cx + r * math.cos(a) * (1 + 0.05 * math.sin(3 * a)), cy + r * math.sin(a))
-              for a in np.linspace(0, 2 * math.pi, 80)]
+    circle = [
+        (cx + r * math.cos(a) * (1 + 0.05 * math.sin(3 * a)), cy + r * math.sin(a))
+        for a in np.linspace(0, 2 * math.pi, 80)
+    ]
     line = [(x, y + h + 40), (x + w * 1.5, y + h + 40 + rng.normal(0, 20))]
     return [box, circle, line]
 
@@ -161,8 +177,9 @@ def make_page(kind: PageKind, seed: int, width: int = 2400, height: int = 1700) 
     if kind.rules == "ruled":
         margin = int(0.1 * width)
         band = slice(margin - 1, margin + 2)
-        transmittance[:, band] = np.where(rules[:, band, None], np.array([0.95, 0.7, 0.72], np.float32),
-                                          transmittance[:, band])
+        transmittance[:, band] = np.where(
+            rules[:, band, None], np.array([0.95, 0.7, 0.72], np.float32), transmittance[:, band]
+        )
 
     # The band around strokes is not scored: the halving and the blur smear it either way.
     ink_mask = Image.fromarray(((label_array >= BLACK) & (label_array <= TEAL)).astype(np.uint8) * 255)
@@ -195,11 +212,19 @@ def make_page(kind: PageKind, seed: int, width: int = 2400, height: int = 1700) 
         photo += (255 - photo) * (0.8 * glare)[..., None]
 
     picture = Image.fromarray(np.clip(photo, 0, 255).astype(np.uint8))
-    picture = picture.filter(ImageFilter.GaussianBlur(rng.uniform(0.5, 0.9) if kind.lossless else rng.uniform(0.7, 1.2)))
+    picture = picture.filter(
+        ImageFilter.GaussianBlur(rng.uniform(0.5, 0.9) if kind.lossless else rng.uniform(0.7, 1.2))
+    )
     samples = np.asarray(picture).astype(np.float32)
     samples += rng.normal(0, 1.5 if kind.lossless else 3.0, samples.shape).astype(np.float32)
-    return Page(kind.name, np.clip(samples, 0, 255).astype(np.uint8), label_array,
-                np.asarray(faint) > 0, kind.lossless, kind.jpeg_quality)
+    return Page(
+        kind.name,
+        np.clip(samples, 0, 255).astype(np.uint8),
+        label_array,
+        np.asarray(faint) > 0,
+        kind.lossless,
+        kind.jpeg_quality,
+    )
 
 
 def write_page(page: Page, folder: Path) -> Path:

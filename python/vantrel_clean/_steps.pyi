@@ -14,8 +14,18 @@ def even_background(picture: Picture, width: int, height: int, exponent: float, 
     """The picture (width x height interleaved RGB) divided by its paper estimate, capped at 1
     and raised to exponent."""
 
-def classify_ink(picture: Picture, width: int, height: int, exponent: float, ink_level: int, seed_level: int,
-                 full_level: int, min_stroke: int, chroma_cut: float, /) -> tuple[bytes, bytes]:
+def classify_ink(
+    picture: Picture,
+    width: int,
+    height: int,
+    exponent: float,
+    ink_level: int,
+    seed_level: int,
+    full_level: int,
+    min_stroke: int,
+    chroma_cut: float,
+    /,
+) -> tuple[bytes, bytes]:
     """One class code per pixel (0 paper, else 1 + 2 * hue bin + pale) and the histogram of the
     classes (HUE_BINS + 1 rows of HISTOGRAM_FIELDS float64)."""
 

@@ -25,8 +25,14 @@ def clean_image(image: Image.Image, options: CleanOptions | None = None) -> Imag
     return Image.fromarray(clean_array(np.asarray(to_rgb(image)), options))
 
 
-def clean_file(source: str | os.PathLike[str], output: str | os.PathLike[str] | None = None,
-               options: CleanOptions | None = None, *, fmt: str | None = None, quality: int | None = None) -> Path:
+def clean_file(
+    source: str | os.PathLike[str],
+    output: str | os.PathLike[str] | None = None,
+    options: CleanOptions | None = None,
+    *,
+    fmt: str | None = None,
+    quality: int | None = None,
+) -> Path:
     """Cleans the picture file source and writes the result to output (default: beside the
     source as <stem>.clean.png); returns the path written. Never overwrites the source."""
     source_path = Path(source)
@@ -52,8 +58,9 @@ def clean(picture: Image.Image, options: CleanOptions | None = None) -> Image.Im
 def clean(picture: str | os.PathLike[str], options: CleanOptions | None = None) -> Path: ...
 
 
-def clean(picture: RGBArray | Image.Image | str | os.PathLike[str],
-          options: CleanOptions | None = None) -> RGBArray | Image.Image | Path:
+def clean(
+    picture: RGBArray | Image.Image | str | os.PathLike[str], options: CleanOptions | None = None
+) -> RGBArray | Image.Image | Path:
     """Cleans a picture and returns the same kind.
 
     - an H x W x 3 uint8 NumPy array gives a (H-1)//2 x (W-1)//2 x 3 uint8 array;

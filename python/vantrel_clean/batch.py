@@ -57,8 +57,9 @@ def _inside(path: Path, folder: Path) -> bool:
         return False
 
 
-def plan(inputs: Iterable[str | os.PathLike[str]], output_dir: str | os.PathLike[str] | None,
-         fmt: str = "png") -> tuple[list[Job], list[Outcome]]:
+def plan(
+    inputs: Iterable[str | os.PathLike[str]], output_dir: str | os.PathLike[str] | None, fmt: str = "png"
+) -> tuple[list[Job], list[Outcome]]:
     """Expands files and folders (recursively, sorted) into jobs, and refuses the inputs that
     cannot work: missing files, empty folders, an output that would overwrite an input or that
     two inputs would share. A folder's pictures keep their relative paths under output_dir."""
@@ -73,10 +74,12 @@ def plan(inputs: Iterable[str | os.PathLike[str]], output_dir: str | os.PathLike
             for folder, subfolders, files in os.walk(path):
                 here = Path(folder)
                 # The output folder may lie inside an input folder: never clean results again.
-                subfolders[:] = sorted(s for s in subfolders if not s.startswith(".")
-                                       and not (outdir and (here / s).resolve() == outdir))
-                pictures += [here / f for f in sorted(files)
-                             if not f.startswith(".") and Path(f).suffix.lower() in suffixes]
+                subfolders[:] = sorted(
+                    s for s in subfolders if not s.startswith(".") and not (outdir and (here / s).resolve() == outdir)
+                )
+                pictures += [
+                    here / f for f in sorted(files) if not f.startswith(".") and Path(f).suffix.lower() in suffixes
+                ]
             if not pictures:
                 refused.append(Outcome(path, None, "no pictures in this folder"))
             found += [(p, p.relative_to(path).with_suffix(SUFFIXES[fmt])) for p in pictures]
@@ -103,8 +106,14 @@ def plan(inputs: Iterable[str | os.PathLike[str]], output_dir: str | os.PathLike
     return jobs, refused
 
 
-def clean_into(source: Path, output: Path | None, options: CleanOptions, fmt: str = "png",
-               quality: int | None = None, read: Callable[[Path], Image.Image] = read_picture) -> Cleaned:
+def clean_into(
+    source: Path,
+    output: Path | None,
+    options: CleanOptions,
+    fmt: str = "png",
+    quality: int | None = None,
+    read: Callable[[Path], Image.Image] = read_picture,
+) -> Cleaned:
     """The one way a file is cleaned: read (by default read_picture), cleaned, and written to
     output (its folder made) unless output is None. Raises what each step raises."""
     # The road (NumPy, the module) loads here, not at import: the command decodes its first
@@ -118,8 +127,14 @@ def clean_into(source: Path, output: Path | None, options: CleanOptions, fmt: st
     return cleaned
 
 
-def clean_job(job: Job, options: CleanOptions, fmt: str = "png", quality: int | None = None,
-              keep_page: bool = False, read: Callable[[Path], Image.Image] = read_picture) -> Outcome:
+def clean_job(
+    job: Job,
+    options: CleanOptions,
+    fmt: str = "png",
+    quality: int | None = None,
+    keep_page: bool = False,
+    read: Callable[[Path], Image.Image] = read_picture,
+) -> Outcome:
     """Runs one job to an outcome; a picture that fails gives its reason instead of raising.
     A module-level function so that process pools and clusters can ship it. read decodes the
     source (by default read_picture)."""
@@ -138,9 +153,17 @@ def clean_job(job: Job, options: CleanOptions, fmt: str = "png", quality: int | 
     return Outcome(job.source, job.output, None, cleaned.rgb() if keep_page else None)
 
 
-def run(jobs: Sequence[Job], options: CleanOptions | None = None, *, fmt: str = "png",
-        quality: int | None = None, executor: Executor | None = None, keep_pages: bool = False,
-        on_done: Callable[[Outcome], None] | None = None, timeout: float | None = None) -> list[Outcome]:
+def run(
+    jobs: Sequence[Job],
+    options: CleanOptions | None = None,
+    *,
+    fmt: str = "png",
+    quality: int | None = None,
+    executor: Executor | None = None,
+    keep_pages: bool = False,
+    on_done: Callable[[Outcome], None] | None = None,
+    timeout: float | None = None,
+) -> list[Outcome]:
     """Cleans the jobs, on executor when given (any concurrent.futures.Executor, such as a
     ProcessPoolExecutor or a dask.distributed Client's get_executor()), else one by one here.
     on_done sees every outcome as it arrives; the result lists them in job order. With a
@@ -154,8 +177,15 @@ def run(jobs: Sequence[Job], options: CleanOptions | None = None, *, fmt: str = 
     return [outcomes[index] for index in range(len(jobs))]
 
 
-def _outcomes(jobs: Sequence[Job], options: CleanOptions, fmt: str, quality: int | None,
-              executor: Executor | None, keep_pages: bool, timeout: float | None) -> Iterator[tuple[int, Outcome]]:
+def _outcomes(
+    jobs: Sequence[Job],
+    options: CleanOptions,
+    fmt: str,
+    quality: int | None,
+    executor: Executor | None,
+    keep_pages: bool,
+    timeout: float | None,
+) -> Iterator[tuple[int, Outcome]]:
     if executor is None:
         if not jobs:
             return

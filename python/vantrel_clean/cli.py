@@ -60,36 +60,85 @@ def quality(text: str) -> int:
 def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(prog="vantrel", description="Clean photos and scans of ink on a light background.")
     commands = top.add_subparsers(dest="command", required=True, metavar="COMMAND")
-    clean = commands.add_parser("clean", help="clean picture files", description=DESCRIPTION, epilog=EPILOG,
-                                formatter_class=argparse.RawDescriptionHelpFormatter)
+    clean = commands.add_parser(
+        "clean",
+        help="clean picture files",
+        description=DESCRIPTION,
+        epilog=EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
     clean.add_argument("inputs", nargs="+", metavar="INPUT", help="picture files and folders")
-    clean.add_argument("-o", "--output-dir", metavar="OUTDIR", type=Path,
-                       help="folder for the cleaned pictures (made if missing); needed unless --pdf is given")
-    clean.add_argument("--pdf", metavar="FILE", type=Path,
-                       help="also gather the cleaned pictures, in input order, as the pages of one PDF")
-    clean.add_argument("--format", choices=tuple(FORMATS), default="png",
-                       help="file format of the results (default png: stored with a palette, losslessly, "
-                            "when the result has at most 256 colours)")
-    clean.add_argument("--quality", type=quality, metavar="Q",
-                       help="jpeg/webp quality 1-100 (default: jpeg 90, webp lossless)")
-    clean.add_argument("--jobs", "-j", type=positive, default=None, metavar="N",
-                       help="clean N files at a time in worker processes (default: one per core; 1 cleans "
-                            "in this process)")
-    clean.add_argument("--style", choices=tuple(STYLES), default=DEFAULT_STYLE,
-                       help=f"how the ink is drawn (default {DEFAULT_STYLE}; see below)")
-    clean.add_argument("--passes", type=pass_list, default=None, metavar="LIST",
-                       help="comma-separated passes in the order to run them, or none (default: the style's)")
+    clean.add_argument(
+        "-o",
+        "--output-dir",
+        metavar="OUTDIR",
+        type=Path,
+        help="folder for the cleaned pictures (made if missing); needed unless --pdf is given",
+    )
+    clean.add_argument(
+        "--pdf",
+        metavar="FILE",
+        type=Path,
+        help="also gather the cleaned pictures, in input order, as the pages of one PDF",
+    )
+    clean.add_argument(
+        "--format",
+        choices=tuple(FORMATS),
+        default="png",
+        help="file format of the results (default png: stored with a palette, losslessly, "
+        "when the result has at most 256 colours)",
+    )
+    clean.add_argument(
+        "--quality", type=quality, metavar="Q", help="jpeg/webp quality 1-100 (default: jpeg 90, webp lossless)"
+    )
+    clean.add_argument(
+        "--jobs",
+        "-j",
+        type=positive,
+        default=None,
+        metavar="N",
+        help="clean N files at a time in worker processes (default: one per core; 1 cleans in this process)",
+    )
+    clean.add_argument(
+        "--style",
+        choices=tuple(STYLES),
+        default=DEFAULT_STYLE,
+        help=f"how the ink is drawn (default {DEFAULT_STYLE}; see below)",
+    )
+    clean.add_argument(
+        "--passes",
+        type=pass_list,
+        default=None,
+        metavar="LIST",
+        help="comma-separated passes in the order to run them, or none (default: the style's)",
+    )
     for name in PASSES:
-        clean.add_argument(f"--{name}", action=argparse.BooleanOptionalAction, default=None,
-                           help=f"switch the {name} pass on (appended to the passes) or off")
-    clean.add_argument("--speck-limit", type=int, default=CleanOptions.speck_limit, metavar="N",
-                       help="despeckle whitens a pixel whose 7x5 window holds at most N dark pixels "
-                            f"(default {CleanOptions.speck_limit})")
-    clean.add_argument("--even-background", action=argparse.BooleanOptionalAction, default=True,
-                       help="divide by the paper's brightness first, so uneven or warm light reads as white "
-                            "(default on)")
-    clean.add_argument("--exact-black", action=argparse.BooleanOptionalAction, default=True,
-                       help="keep black samples at 0 (the module's GetData delivers them as 1; default on)")
+        clean.add_argument(
+            f"--{name}",
+            action=argparse.BooleanOptionalAction,
+            default=None,
+            help=f"switch the {name} pass on (appended to the passes) or off",
+        )
+    clean.add_argument(
+        "--speck-limit",
+        type=int,
+        default=CleanOptions.speck_limit,
+        metavar="N",
+        help="despeckle whitens a pixel whose 7x5 window holds at most N dark pixels "
+        f"(default {CleanOptions.speck_limit})",
+    )
+    clean.add_argument(
+        "--even-background",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help="divide by the paper's brightness first, so uneven or warm light reads as white (default on)",
+    )
+    clean.add_argument(
+        "--exact-black",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help="keep black samples at 0 (the module's GetData delivers them as 1; default on)",
+    )
     clean.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
     return top
 
@@ -102,8 +151,13 @@ def options_from(arguments: argparse.Namespace) -> CleanOptions:
             passes.append(name)
         elif switch is False:
             passes = [p for p in passes if p != name]
-    return CleanOptions(style=arguments.style, passes=tuple(passes), speck_limit=arguments.speck_limit,
-                        even_background=arguments.even_background, exact_black=arguments.exact_black)
+    return CleanOptions(
+        style=arguments.style,
+        passes=tuple(passes),
+        speck_limit=arguments.speck_limit,
+        even_background=arguments.even_background,
+        exact_black=arguments.exact_black,
+    )
 
 
 def cores() -> int:
@@ -163,8 +217,15 @@ def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -
             bar.update()
 
     try:
-        outcomes = run(jobs, options, fmt=arguments.format, quality=arguments.quality, executor=executor,
-                       keep_pages=arguments.pdf is not None, on_done=done)
+        outcomes = run(
+            jobs,
+            options,
+            fmt=arguments.format,
+            quality=arguments.quality,
+            executor=executor,
+            keep_pages=arguments.pdf is not None,
+            on_done=done,
+        )
     finally:
         if bar is not None:
             bar.close()

@@ -8,6 +8,7 @@ import operator
 from collections.abc import Iterable
 from dataclasses import dataclass
 
+
 @dataclass(frozen=True)
 class Pass:
     """A module pass that may follow Calculate: the module functions it calls, in order (the
@@ -52,10 +53,19 @@ class Style:
 
 
 STYLES: dict[str, Style] = {
-    "colour": Style("paper white, black ink black, every coloured ink in a clean colour of its own hue, "
-                    "faint strokes and pale printed rules pale", (), 2.5, True),
-    "bw": Style("black ink on white paper: every stroke black, whatever its colour", ("despeckle", "recolour", "flatten"),
-                1.5, False),
+    "colour": Style(
+        "paper white, black ink black, every coloured ink in a clean colour of its own hue, "
+        "faint strokes and pale printed rules pale",
+        (),
+        2.5,
+        True,
+    ),
+    "bw": Style(
+        "black ink on white paper: every stroke black, whatever its colour",
+        ("despeckle", "recolour", "flatten"),
+        1.5,
+        False,
+    ),
     "levels": Style("the module's own ten levels of each ink and eleven greys", ("despeckle", "recolour"), 1.5, False),
 }
 DEFAULT_STYLE = "colour"
@@ -76,6 +86,7 @@ class InkRules:
 
 
 INK_RULES = InkRules()
+
 
 @dataclass(frozen=True)
 class CleanOptions:

@@ -54,15 +54,16 @@ def _linear_rgb(lightness: float, chroma: float, hue: float) -> npt.NDArray[np.f
     delta = 6 / 29
     xyz = np.array([f**3 if f > delta else 3 * delta * delta * (f - 4 / 29) for f in (fx, fy, fz)])
     xyz *= (0.95047, 1.0, 1.08883)
-    to_rgb = np.array([[3.2404542, -1.5371385, -0.4985314],
-                       [-0.9692660, 1.8760108, 0.0415560],
-                       [0.0556434, -0.2040259, 1.0572252]])
+    to_rgb = np.array(
+        [[3.2404542, -1.5371385, -0.4985314], [-0.9692660, 1.8760108, 0.0415560], [0.0556434, -0.2040259, 1.0572252]]
+    )
     return np.asarray(to_rgb @ xyz, dtype=np.float64)
 
 
 def clean_colour(lightness: float, chroma: float, hue: float) -> tuple[int, int, int]:
     """The sRGB colour of that lightness and hue (radians) with the most chroma up to chroma
     that sRGB can show."""
+
     def shown(c: float) -> bool:
         linear = _linear_rgb(lightness, c, hue)
         return bool((linear >= -1e-9).all() and (linear <= 1 + 1e-9).all())
@@ -82,8 +83,11 @@ def _peaks(weight: npt.NDArray[np.float64]) -> list[int]:
     itself falls between them below VALLEY_SHARE of the lower peak."""
     smooth = (np.roll(weight, 1) + 2 * weight + np.roll(weight, -1)) / 4
     floor = MIN_INK_SHARE * weight.sum()
-    peaks = [i for i in range(HUE_BINS)
-             if smooth[i] >= floor and smooth[i] >= smooth[i - 1] and smooth[i] > smooth[(i + 1) % HUE_BINS]]
+    peaks = [
+        i
+        for i in range(HUE_BINS)
+        if smooth[i] >= floor and smooth[i] >= smooth[i - 1] and smooth[i] > smooth[(i + 1) % HUE_BINS]
+    ]
     merged = True
     while merged and len(peaks) > 1:
         merged = False

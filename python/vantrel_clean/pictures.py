@@ -140,8 +140,9 @@ def write_palette_png(stream: IO[bytes], indexes: npt.NDArray[np.uint8], palette
     packed = np.zeros(groups.shape[:2], np.uint8)
     for i in range(per_byte):  # the first pixel of a byte in its high bits
         packed |= groups[..., i] << (8 - bits * (i + 1))
-    writer = png.Writer(width, height, bitdepth=bits, palette=[tuple(c) for c in palette.tolist()],
-                        compression=PNG_LEVEL)
+    writer = png.Writer(
+        width, height, bitdepth=bits, palette=[tuple(c) for c in palette.tolist()], compression=PNG_LEVEL
+    )
     writer.write_packed(stream, packed)
 
 
@@ -184,8 +185,9 @@ def _read_umask() -> int:
 _UMASK = _read_umask()
 
 
-def save_picture(picture: npt.NDArray[np.uint8] | Cleaned, path: str | os.PathLike[str], fmt: str = "png",
-                 quality: int | None = None) -> None:
+def save_picture(
+    picture: npt.NDArray[np.uint8] | Cleaned, path: str | os.PathLike[str], fmt: str = "png", quality: int | None = None
+) -> None:
     """Writes an H x W x 3 uint8 picture (or a cleaned one) as png, jpeg or webp, atomically. A
     PNG of at most 256 colours is stored with a palette, losslessly."""
     from .road import Cleaned

@@ -17,8 +17,22 @@ from . import _steps
 from .options import DEFAULT_PASSES, DEFAULT_STYLE, INK_RULES, PASSES, STYLES, CleanOptions, InkRules, Style
 from .palette import Inks, fit_inks
 
-__all__ = ["DEFAULT_PASSES", "DEFAULT_STYLE", "INK_RULES", "MODULE_LOCK", "PASSES", "STYLES", "Cleaned", "CleanOptions",
-           "InkRules", "PictureTooSmall", "Style", "clean_array", "clean_picture", "draw_inks"]
+__all__ = [
+    "DEFAULT_PASSES",
+    "DEFAULT_STYLE",
+    "INK_RULES",
+    "MODULE_LOCK",
+    "PASSES",
+    "STYLES",
+    "Cleaned",
+    "CleanOptions",
+    "InkRules",
+    "PictureTooSmall",
+    "Style",
+    "clean_array",
+    "clean_picture",
+    "draw_inks",
+]
 
 RGBArray = npt.NDArray[np.uint8]
 
@@ -101,8 +115,17 @@ def draw_inks(halved: RGBArray, exponent: float, rules: InkRules = INK_RULES) ->
     """Sorts the halved picture into paper and strokes and draws every stroke pixel in its
     ink's clean colour, full or pale: palette indexes and their palette."""
     height, width = halved.shape[:2]
-    codes, histogram = _steps.classify_ink(halved, width, height, exponent, rules.ink_level, rules.seed_level,
-                                           rules.full_level, rules.min_stroke, rules.chroma_cut)
+    codes, histogram = _steps.classify_ink(
+        halved,
+        width,
+        height,
+        exponent,
+        rules.ink_level,
+        rules.seed_level,
+        rules.full_level,
+        rules.min_stroke,
+        rules.chroma_cut,
+    )
     inks: Inks = fit_inks(histogram)
     indexes = inks.lookup[np.frombuffer(codes, np.uint8)]
     if rules.vote_radius > 0:
@@ -123,8 +146,9 @@ def samples_of(picture: RGBArray | Image.Image) -> RGBArray | tuple[object, obje
         return np.asarray(picture)
 
 
-def clean_picture(picture: RGBArray | Image.Image, options: CleanOptions | None = None, *,
-                  consume: bool = False) -> Cleaned:
+def clean_picture(
+    picture: RGBArray | Image.Image, options: CleanOptions | None = None, *, consume: bool = False
+) -> Cleaned:
     """Cleans an H x W x 3 uint8 picture (or a Pillow RGB image) into a (H-1)//2 x (W-1)//2
     result. With consume, a Pillow image is closed, its memory given back, as soon as its
     samples are in the module: for a caller that has no more use for it (a file's picture).

@@ -18,9 +18,8 @@ bool requireLive(const char *function, const char *variable, const unsigned char
         PyErr_Format(PyExc_ValueError, "%s: %s is NULL; call CreateArrays first", function, variable);
         return false;
     case ExtentKind::Released:
-        PyErr_Format(PyExc_ValueError,
-                     "%s: %s names a buffer that was released (by Cleanup or a later CreateArrays)", function,
-                     variable);
+        PyErr_Format(PyExc_ValueError, "%s: %s names a buffer that was released (by Cleanup or a later CreateArrays)",
+                     function, variable);
         return false;
     case ExtentKind::Known:
     case ExtentKind::Unknown:
@@ -68,8 +67,7 @@ bool requireInputPlanes(const char *function, std::size_t samples)
 
 bool requireOutputPlanes(const char *function, std::size_t samples)
 {
-    return requireBytes(function, "outRed", outRed, samples) &&
-           requireBytes(function, "outGreen", outGreen, samples) &&
+    return requireBytes(function, "outRed", outRed, samples) && requireBytes(function, "outGreen", outGreen, samples) &&
            requireBytes(function, "outBlue", outBlue, samples);
 }
 

@@ -16,7 +16,8 @@ namespace vantrel {
 
 namespace {
 
-PyObject *setRegisterFrom(PyObject *args, const char *format, void (*setter)(unsigned char, unsigned char, unsigned char))
+PyObject *setRegisterFrom(PyObject *args, const char *format,
+                          void (*setter)(unsigned char, unsigned char, unsigned char))
 {
     unsigned char r, g, b;
     if (!PyArg_ParseTuple(args, format, &r, &g, &b))
@@ -52,8 +53,8 @@ PyObject *wrapCalculate(PyObject *, PyObject *args)
     if (rows > 0 && columns > 0) {
         const long long lastRowStart = (rows - 1) * outWidth;
         if (lastRowStart < 0) {
-            PyErr_Format(PyExc_ValueError, "Calculate: outWidth is negative (%d); output rows would start before the planes",
-                         outWidth);
+            PyErr_Format(PyExc_ValueError,
+                         "Calculate: outWidth is negative (%d); output rows would start before the planes", outWidth);
             return nullptr;
         }
         blockEnd = static_cast<std::size_t>(lastRowStart + columns);
@@ -63,7 +64,8 @@ PyObject *wrapCalculate(PyObject *, PyObject *args)
     const long long finalPos = rows * outWidth;
     if (finalPos > INT_MAX || finalPos < INT_MIN || blockEnd > static_cast<std::size_t>(INT_MAX)) {
         PyErr_Format(PyExc_ValueError,
-                     "Calculate: %lld output rows placed outWidth = %d apart run past the range of pos", rows, outWidth);
+                     "Calculate: %lld output rows placed outWidth = %d apart run past the range of pos", rows,
+                     outWidth);
         return nullptr;
     }
     if (!requireOutputPlanes("Calculate", blockEnd))
@@ -72,7 +74,10 @@ PyObject *wrapCalculate(PyObject *, PyObject *args)
     Py_RETURN_NONE;
 }
 
-PyObject *wrapCenterFilter(PyObject *, PyObject *args) { return runKernel(args, ":CenterFilter", "CenterFilter", CenterFilter); }
+PyObject *wrapCenterFilter(PyObject *, PyObject *args)
+{
+    return runKernel(args, ":CenterFilter", "CenterFilter", CenterFilter);
+}
 PyObject *wrapAverageFilter(PyObject *, PyObject *args)
 {
     return runKernel(args, ":AverageFilter", "AverageFilter", AverageFilter);
@@ -82,12 +87,18 @@ PyObject *wrapBSplineFilter(PyObject *, PyObject *args)
     return runKernel(args, ":BSplineFilter", "BSplineFilter", BSplineFilter);
 }
 
-PyObject *wrapSetLeftPixel(PyObject *, PyObject *args) { return setRegisterFrom(args, "bbb:SetLeftPixel", SetLeftPixel); }
+PyObject *wrapSetLeftPixel(PyObject *, PyObject *args)
+{
+    return setRegisterFrom(args, "bbb:SetLeftPixel", SetLeftPixel);
+}
 PyObject *wrapSetCenterPixel(PyObject *, PyObject *args)
 {
     return setRegisterFrom(args, "bbb:SetCenterPixel", SetCenterPixel);
 }
-PyObject *wrapSetRightPixel(PyObject *, PyObject *args) { return setRegisterFrom(args, "bbb:SetRightPixel", SetRightPixel); }
+PyObject *wrapSetRightPixel(PyObject *, PyObject *args)
+{
+    return setRegisterFrom(args, "bbb:SetRightPixel", SetRightPixel);
+}
 PyObject *wrapSetTopPixel(PyObject *, PyObject *args) { return setRegisterFrom(args, "bbb:SetTopPixel", SetTopPixel); }
 PyObject *wrapSetBottomPixel(PyObject *, PyObject *args)
 {

@@ -236,10 +236,10 @@ bool addTypeEquivalence(const char *typeName, const char *equivalentName, Pointe
 bool registerIntegerTypeEquivalences()
 {
     static const char *const pairs[12][2] = {
-        {"_signed_long", "_long"},     {"_long", "_unsigned_long"},  {"_long", "_signed_long"},
-        {"_unsigned_long", "_long"},   {"_signed_int", "_int"},      {"_unsigned_short", "_short"},
-        {"_signed_short", "_short"},   {"_unsigned_int", "_int"},    {"_short", "_unsigned_short"},
-        {"_short", "_signed_short"},   {"_int", "_unsigned_int"},    {"_int", "_signed_int"},
+        {"_signed_long", "_long"},   {"_long", "_unsigned_long"}, {"_long", "_signed_long"},
+        {"_unsigned_long", "_long"}, {"_signed_int", "_int"},     {"_unsigned_short", "_short"},
+        {"_signed_short", "_short"}, {"_unsigned_int", "_int"},   {"_short", "_unsigned_short"},
+        {"_short", "_signed_short"}, {"_int", "_unsigned_int"},   {"_int", "_signed_int"},
     };
     for (const auto &pair : pairs)
         if (!addTypeEquivalence(pair[0], pair[1], nullptr))

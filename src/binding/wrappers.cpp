@@ -86,8 +86,9 @@ PyObject *wrapCreateArrays(PyObject *, PyObject *args)
         return nullptr;
     }
     if (!trackedCreateArrays()) {
-        PyErr_Format(PyExc_MemoryError, "CreateArrays: cannot allocate the buffers for %d x %d input and %d x %d output pixels",
-                     width, height, outWidth, outHeight);
+        PyErr_Format(PyExc_MemoryError,
+                     "CreateArrays: cannot allocate the buffers for %d x %d input and %d x %d output pixels", width,
+                     height, outWidth, outHeight);
         return nullptr;
     }
     Py_RETURN_NONE;
@@ -149,7 +150,10 @@ PyObject *wrapSetPixelData(PyObject *, PyObject *args)
     Py_RETURN_NONE;
 }
 
-PyObject *wrapGetRed(PyObject *, PyObject *args) { return getSample(args, "i:GetRed", "GetRed", "outRed", outRed, GetRed); }
+PyObject *wrapGetRed(PyObject *, PyObject *args)
+{
+    return getSample(args, "i:GetRed", "GetRed", "outRed", outRed, GetRed);
+}
 PyObject *wrapGetGreen(PyObject *, PyObject *args)
 {
     return getSample(args, "i:GetGreen", "GetGreen", "outGreen", outGreen, GetGreen);

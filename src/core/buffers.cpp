@@ -27,9 +27,8 @@ void releaseOwned()
 // Interleaved picture to planes, for planes and data that do not overlap: each loop is a
 // plain stream over restrict pointers, which the compiler turns into byte shuffles.
 VANTREL_VECTOR_CLONES
-void splitPicture(const unsigned char *__restrict source, unsigned char *__restrict r,
-                  unsigned char *__restrict g, unsigned char *__restrict b,
-                  unsigned char *__restrict interleaved, std::size_t n)
+void splitPicture(const unsigned char *__restrict source, unsigned char *__restrict r, unsigned char *__restrict g,
+                  unsigned char *__restrict b, unsigned char *__restrict interleaved, std::size_t n)
 {
     for (std::size_t j = 0; j < n; ++j) {
         r[j] = source[3 * j];
@@ -62,7 +61,7 @@ std::size_t dataSize() { return 3 * inputPlaneSize() + 1; }
 
 bool CreateArrays()
 {
-    const std::size_t sizes[7] = {inputPlaneSize(), inputPlaneSize(), inputPlaneSize(), outputPlaneSize(),
+    const std::size_t sizes[7] = {inputPlaneSize(),  inputPlaneSize(),  inputPlaneSize(), outputPlaneSize(),
                                   outputPlaneSize(), outputPlaneSize(), dataSize()};
     std::array<OwnedBlock, 7> fresh{};
     for (int i = 0; i < 7; ++i) {

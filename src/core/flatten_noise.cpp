@@ -41,8 +41,7 @@ inline void flattenPixel(unsigned char *r, unsigned char *g, unsigned char *b)
 // Flatten over planes that do not overlap: every sample is stored, changed or not, and the
 // tests combine with & and | instead of && and ||, so the loop has no branches and vectorises.
 VANTREL_VECTOR_CLONES
-void flattenPlanes(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
-                   std::size_t n)
+void flattenPlanes(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b, std::size_t n)
 {
     for (std::size_t k = 0; k < n; ++k) {
         const unsigned char R = r[k], G = g[k], B = b[k];
@@ -91,8 +90,8 @@ void countDarkColumns(const unsigned char *__restrict r, const unsigned char *__
 // as in the pass pixel by pixel. Columns that a segment shares with the one before are counted
 // again from the planes, which already hold the earlier erasures. Only erasures write the
 // planes, and only in the visited row, whose pixels no other visited row's window holds.
-void removeNoiseByColumns(unsigned char *r, unsigned char *g, unsigned char *b, std::ptrdiff_t w,
-                          std::ptrdiff_t h, int limit)
+void removeNoiseByColumns(unsigned char *r, unsigned char *g, unsigned char *b, std::ptrdiff_t w, std::ptrdiff_t h,
+                          int limit)
 {
     constexpr std::ptrdiff_t kSegment = 4096;
     // The columns of a segment, two on either side, and three zero columns past the right edge

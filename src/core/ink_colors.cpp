@@ -171,7 +171,8 @@ void recolourPlanes(unsigned char *__restrict r, unsigned char *__restrict g, un
                     std::size_t n, const unsigned char (*levels)[256])
 {
     forEachMarkedStretch(
-        n, [&](std::size_t block, std::size_t size, unsigned char *classes) {
+        n,
+        [&](std::size_t block, std::size_t size, unsigned char *classes) {
             classifyBlock(r + block, g + block, b + block, classes, size);
         },
         [&](std::size_t start, std::size_t count, const unsigned char *classes, unsigned char present) {
@@ -189,8 +190,8 @@ void recolourPlanes(unsigned char *__restrict r, unsigned char *__restrict g, un
 
 // Marks the pixels that pass an ink test, in byte arithmetic.
 VANTREL_VECTOR_CLONES
-void markInks(const unsigned char *__restrict r, const unsigned char *__restrict g,
-              const unsigned char *__restrict b, unsigned char *__restrict marks, std::size_t n)
+void markInks(const unsigned char *__restrict r, const unsigned char *__restrict g, const unsigned char *__restrict b,
+              unsigned char *__restrict marks, std::size_t n)
 {
     for (std::size_t k = 0; k < n; ++k)
         marks[k] = isInk(r[k], g[k], b[k]);
@@ -202,8 +203,7 @@ void markInks(const unsigned char *__restrict r, const unsigned char *__restrict
 // expression as everywhere, so the vector lanes round exactly like scalar code.
 VANTREL_VECTOR_CLONES
 void measureStretch(const unsigned char *__restrict r, const unsigned char *__restrict g,
-                    const unsigned char *__restrict b, std::size_t n, int *__restrict maxima,
-                    int *__restrict minima)
+                    const unsigned char *__restrict b, std::size_t n, int *__restrict maxima, int *__restrict minima)
 {
     int maxRed = maxima[kRedInk], maxGreen = maxima[kGreenInk], maxBlue = maxima[kBlueInk];
     int minRed = minima[kRedInk], minGreen = minima[kGreenInk], minBlue = minima[kBlueInk];
@@ -232,11 +232,12 @@ void measureStretch(const unsigned char *__restrict r, const unsigned char *__re
 
 // The ink ranges over planes of n pixels (which may overlap: this only reads), from maxima 0
 // and minima 255; only stretches that hold ink pixels need the luminance.
-void measureInks(const unsigned char *r, const unsigned char *g, const unsigned char *b, std::size_t n,
-                 int *maxima, int *minima)
+void measureInks(const unsigned char *r, const unsigned char *g, const unsigned char *b, std::size_t n, int *maxima,
+                 int *minima)
 {
     forEachMarkedStretch(
-        n, [&](std::size_t block, std::size_t size, unsigned char *marks) {
+        n,
+        [&](std::size_t block, std::size_t size, unsigned char *marks) {
             markInks(r + block, g + block, b + block, marks, size);
         },
         [&](std::size_t start, std::size_t count, const unsigned char *, unsigned char) {

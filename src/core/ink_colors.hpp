@@ -7,10 +7,7 @@ namespace vantrel {
 
 // Integer brightness of a pixel: (0.299 R + 0.587 G) + 0.114 B in double precision, in that
 // order of additions, truncated.
-inline int luminance(int r, int g, int b)
-{
-    return static_cast<int>((0.299 * r + 0.587 * g) + 0.114 * b);
-}
+inline int luminance(int r, int g, int b) { return static_cast<int>((0.299 * r + 0.587 * g) + 0.114 * b); }
 
 // Sets the nine ink-range bytes from the output planes (outWidth x outHeight samples): each
 // ink's highest and lowest luminance and their difference modulo 256; Max 0, Min 255 and

@@ -24,8 +24,8 @@ void setRegister(unsigned char (&reg)[3], unsigned char r, unsigned char g, unsi
 unsigned char averageOf(int channel)
 {
     const int sum = centerPixel[channel] + leftPixel[channel] + rightPixel[channel] + topPixel[channel] +
-                    bottomPixel[channel] + topLeftPixel[channel] + topRightPixel[channel] +
-                    bottomLeftPixel[channel] + bottomRightPixel[channel];
+                    bottomPixel[channel] + topLeftPixel[channel] + topRightPixel[channel] + bottomLeftPixel[channel] +
+                    bottomRightPixel[channel];
     return static_cast<unsigned char>(sum / 9);
 }
 
@@ -53,8 +53,7 @@ inline bool isBackground(int r, int g, int b)
 }
 
 VANTREL_VECTOR_CLONES
-void whitenPlanes(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b,
-                  std::size_t n)
+void whitenPlanes(unsigned char *__restrict r, unsigned char *__restrict g, unsigned char *__restrict b, std::size_t n)
 {
     for (std::size_t j = 0; j < n; ++j) {
         const bool light = isBackground(r[j], g[j], b[j]);
@@ -89,9 +88,9 @@ void bSplineRow(const unsigned char *__restrict above, const unsigned char *__re
 void loadRegisters(const unsigned char *r, const unsigned char *g, const unsigned char *b, std::ptrdiff_t w,
                    std::ptrdiff_t row, std::ptrdiff_t column)
 {
-    unsigned char(*const cells[9])[3] = {&topLeftPixel, &topPixel,        &topRightPixel,
-                                         &leftPixel,    &centerPixel,     &rightPixel,
-                                         &bottomLeftPixel, &bottomPixel, &bottomRightPixel};
+    unsigned char (*const cells[9])[3] = {&topLeftPixel,    &topPixel,    &topRightPixel,
+                                          &leftPixel,       &centerPixel, &rightPixel,
+                                          &bottomLeftPixel, &bottomPixel, &bottomRightPixel};
     for (int k = 0; k < 9; ++k) {
         const std::ptrdiff_t index = (column + k % 3 - 1) + (row + k / 3 - 1) * w;
         (*cells[k])[0] = r[index];
@@ -150,19 +149,32 @@ void Calculate()
     const std::size_t inputSamples = gridCount(height, width);
     // The written block spans rows placed outW apart; the caller guarantees it starts at or
     // after index 0, so its last sample bounds the range the pass stores into.
-    const std::size_t blockEnd =
-        rows > 0 && columns > 0 ? static_cast<std::size_t>((rows - 1) * outW + columns) : 0;
+    const std::size_t blockEnd = rows > 0 && columns > 0 ? static_cast<std::size_t>((rows - 1) * outW + columns) : 0;
     unsigned char *const r = red, *const g = green, *const b = blue;
     unsigned char *const outR = outRed, *const outG = outGreen, *const outB = outBlue;
 
     pos = 0;
-    const bool independent =
-        !anyOverlap({{r, inputSamples}, {g, inputSamples}, {b, inputSamples}, {outR, blockEnd},
-                     {outG, blockEnd}, {outB, blockEnd}}) &&
-        !anyOverlapBetween({{r, inputSamples}, {g, inputSamples}, {b, inputSamples}, {outR, blockEnd},
-                            {outG, blockEnd}, {outB, blockEnd}},
-                           {{leftPixel, 3}, {centerPixel, 3}, {rightPixel, 3}, {topPixel, 3}, {bottomPixel, 3},
-                            {topLeftPixel, 3}, {topRightPixel, 3}, {bottomLeftPixel, 3}, {bottomRightPixel, 3}});
+    const bool independent = !anyOverlap({{r, inputSamples},
+                                          {g, inputSamples},
+                                          {b, inputSamples},
+                                          {outR, blockEnd},
+                                          {outG, blockEnd},
+                                          {outB, blockEnd}}) &&
+                             !anyOverlapBetween({{r, inputSamples},
+                                                 {g, inputSamples},
+                                                 {b, inputSamples},
+                                                 {outR, blockEnd},
+                                                 {outG, blockEnd},
+                                                 {outB, blockEnd}},
+                                                {{leftPixel, 3},
+                                                 {centerPixel, 3},
+                                                 {rightPixel, 3},
+                                                 {topPixel, 3},
+                                                 {bottomPixel, 3},
+                                                 {topLeftPixel, 3},
+                                                 {topRightPixel, 3},
+                                                 {bottomLeftPixel, 3},
+                                                 {bottomRightPixel, 3}});
     if (!independent) {
         calculateInOrder(w, h, outW);
         return;

@@ -41,7 +41,8 @@ struct Lab {
 Lab labOf(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
 // Writes one class code per pixel of the interleaved picture rgb (width x height) into codes
-// and fills histogram with the colours as they were before the power curve. Allocates a work list as long as the largest stroke.
+// and fills histogram with the colours as they were before the power curve. Allocates a work list as long as the
+// largest stroke.
 void classifyInk(const std::uint8_t *rgb, std::size_t width, std::size_t height, const InkRules &rules,
                  std::uint8_t *codes, InkHistogram &histogram);
 

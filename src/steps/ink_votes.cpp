@@ -9,8 +9,7 @@
 
 namespace steps {
 
-void voteInks(const std::uint8_t *indexes, std::size_t width, std::size_t height, std::size_t radius,
-              std::uint8_t *out)
+void voteInks(const std::uint8_t *indexes, std::size_t width, std::size_t height, std::size_t radius, std::uint8_t *out)
 {
     forRowRanges(height, width * 8, [&](std::size_t firstRow, std::size_t lastRow) {
         std::array<unsigned, 128> weight{};

@@ -20,8 +20,7 @@ namespace {
 bool requirePicture(const Py_buffer &picture, long long width, long long height, const char *name)
 {
     if (width < 1 || height < 1) {
-        PyErr_Format(PyExc_ValueError, "%s: width and height must be at least 1, not %lld x %lld", name, width,
-                     height);
+        PyErr_Format(PyExc_ValueError, "%s: width and height must be at least 1, not %lld x %lld", name, width, height);
         return false;
     }
     if (width > PY_SSIZE_T_MAX / 3 / height) {
@@ -309,8 +308,8 @@ PyObject *classifyInk(PyObject *, PyObject *args)
     long long width, height, minStroke;
     int inkLevel, seedLevel, fullLevel;
     double exponent, chromaCut;
-    if (!PyArg_ParseTuple(args, "y*LLdiiiLd:classify_ink", &picture, &width, &height, &exponent, &inkLevel,
-                          &seedLevel, &fullLevel, &minStroke, &chromaCut))
+    if (!PyArg_ParseTuple(args, "y*LLdiiiLd:classify_ink", &picture, &width, &height, &exponent, &inkLevel, &seedLevel,
+                          &fullLevel, &minStroke, &chromaCut))
         return nullptr;
     if (!requirePicture(picture, width, height, "classify_ink") || !requireLevel(inkLevel, "ink_level") ||
         !requireLevel(seedLevel, "seed_level") || !requireLevel(fullLevel, "full_level")) {
@@ -355,8 +354,8 @@ PyObject *classifyInk(PyObject *, PyObject *args)
         Py_DECREF(codes);
         return PyErr_NoMemory();
     }
-    PyObject *sums = PyBytes_FromStringAndSize(reinterpret_cast<const char *>(histogram.data()),
-                                               Py_ssize_t(sizeof histogram));
+    PyObject *sums =
+        PyBytes_FromStringAndSize(reinterpret_cast<const char *>(histogram.data()), Py_ssize_t(sizeof histogram));
     if (sums == nullptr) {
         Py_DECREF(codes);
         return nullptr;
@@ -372,8 +371,8 @@ PyObject *voteInks(PyObject *, PyObject *args)
     if (!PyArg_ParseTuple(args, "y*LLL:vote_inks", &indexes, &width, &height, &radius))
         return nullptr;
     if (width < 1 || height < 1 || width > PY_SSIZE_T_MAX / height || indexes.len != Py_ssize_t(width * height)) {
-        PyErr_Format(PyExc_ValueError, "vote_inks: %zd indexes do not make a %lld x %lld picture", indexes.len,
-                     width, height);
+        PyErr_Format(PyExc_ValueError, "vote_inks: %zd indexes do not make a %lld x %lld picture", indexes.len, width,
+                     height);
         PyBuffer_Release(&indexes);
         return nullptr;
     }
@@ -409,8 +408,15 @@ PyMethodDef methods[] = {
 };
 
 PyModuleDef moduleDefinition = {
-    PyModuleDef_HEAD_INIT, "vantrel_clean._steps", "The cleaning road's per-pixel steps beyond the vantrel module.",
-    0, methods, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "vantrel_clean._steps",
+    "The cleaning road's per-pixel steps beyond the vantrel module.",
+    0,
+    methods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 } // namespace

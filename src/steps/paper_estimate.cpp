@@ -83,8 +83,8 @@ void max3x3(PaperEstimate &picture)
         for (std::size_t x = 0; x < w; ++x) {
             const std::size_t left = x ? x - 1 : 0, right = std::min(x + 1, w - 1);
             for (int c = 0; c < 3; ++c)
-                across[3 * (x + w * y) + c] = std::max({in[3 * (left + w * y) + c], in[3 * (x + w * y) + c],
-                                                        in[3 * (right + w * y) + c]});
+                across[3 * (x + w * y) + c] =
+                    std::max({in[3 * (left + w * y) + c], in[3 * (x + w * y) + c], in[3 * (right + w * y) + c]});
         }
     for (std::size_t y = 0; y < h; ++y) {
         const std::size_t up = y ? y - 1 : 0, down = std::min(y + 1, h - 1);

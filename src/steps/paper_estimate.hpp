@@ -21,7 +21,6 @@ constexpr std::size_t kEstimateShortSide = 128;
 
 // Estimates the paper of an interleaved RGB picture of width x height pixels (both at least 1),
 // pixelBytes apart: 3, or 4 when each pixel carries a padding byte after its blue sample.
-PaperEstimate estimatePaper(const std::uint8_t *rgb, std::size_t width, std::size_t height,
-                            std::size_t pixelBytes = 3);
+PaperEstimate estimatePaper(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes = 3);
 
 } // namespace steps

@@ -14,8 +14,7 @@ namespace steps {
 // more than they save.
 constexpr std::size_t kSamplesPerThread = std::size_t(1) << 20;
 
-template <class Work>
-void forRowRanges(std::size_t rows, std::size_t samplesPerRow, Work work)
+template <class Work> void forRowRanges(std::size_t rows, std::size_t samplesPerRow, Work work)
 {
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
     const std::size_t bySize = std::max<std::size_t>(1, rows * samplesPerRow / kSamplesPerThread);

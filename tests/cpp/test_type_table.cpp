@@ -190,9 +190,9 @@ TEST(TypeTable, CacheRingHoldsEightMatches)
 {
     ASSERT_TRUE(registerIntegerTypeEquivalences());
     const char *pairs[9][2] = {
-        {"_1_unsigned_int_p", "_int_p"},     {"_1_signed_int_p", "_int_p"},      {"_1_unsigned_long_p", "_long_p"},
-        {"_1_signed_long_p", "_long_p"},     {"_1_unsigned_short_p", "_short_p"}, {"_1_signed_short_p", "_short_p"},
-        {"_1_int_p", "_signed_int_p"},       {"_1_long_p", "_signed_long_p"},    {"_1_short_p", "_signed_short_p"},
+        {"_1_unsigned_int_p", "_int_p"}, {"_1_signed_int_p", "_int_p"},       {"_1_unsigned_long_p", "_long_p"},
+        {"_1_signed_long_p", "_long_p"}, {"_1_unsigned_short_p", "_short_p"}, {"_1_signed_short_p", "_short_p"},
+        {"_1_int_p", "_signed_int_p"},   {"_1_long_p", "_signed_long_p"},     {"_1_short_p", "_signed_short_p"},
     };
     bool accepted = false;
     for (const auto &pair : pairs) {

@@ -39,8 +39,9 @@ def allocate(width, height, out_width=None, out_height=None):
 
 def run_fresh(code):
     """Runs code in a new interpreter with a freshly loaded module; returns its stdout."""
-    result = subprocess.run([sys.executable, "-c", "import vantrel\n" + code], capture_output=True, text=True,
-                            check=True)
+    result = subprocess.run(
+        [sys.executable, "-c", "import vantrel\n" + code], capture_output=True, text=True, check=True
+    )
     return result.stdout
 
 
@@ -102,10 +103,10 @@ def _hypothesis_profiles():
 
     common = dict(deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
     settings.register_profile("dev", max_examples=100, stateful_step_count=40, **common)
-    settings.register_profile("ci", max_examples=300, stateful_step_count=50, derandomize=True, database=None,
-                              **common)
-    settings.register_profile("sanitize", max_examples=100, stateful_step_count=40, derandomize=True, database=None,
-                              **common)
+    settings.register_profile("ci", max_examples=300, stateful_step_count=50, derandomize=True, database=None, **common)
+    settings.register_profile(
+        "sanitize", max_examples=100, stateful_step_count=40, derandomize=True, database=None, **common
+    )
     settings.register_profile("long", max_examples=2000, stateful_step_count=60, **common)
     settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE") or ("ci" if os.environ.get("CI") else "dev"))
 

@@ -15,17 +15,35 @@ import struct
 INTEGERS = ("pos", "width", "height", "outWidth", "outHeight")
 BUFFERS = ("data", "red", "green", "blue", "outRed", "outGreen", "outBlue")
 INK_BYTES = tuple(f"{ink}Ink{part}" for ink in ("red", "green", "blue") for part in ("Max", "Min", "Range"))
-REGISTERS = ("leftPixel", "centerPixel", "rightPixel", "topPixel", "bottomPixel", "topLeftPixel", "topRightPixel",
-             "bottomLeftPixel", "bottomRightPixel")
+REGISTERS = (
+    "leftPixel",
+    "centerPixel",
+    "rightPixel",
+    "topPixel",
+    "bottomPixel",
+    "topLeftPixel",
+    "topRightPixel",
+    "bottomLeftPixel",
+    "bottomRightPixel",
+)
 
 # (register, row offset, column offset, B-spline weight) for each cell of a neighbourhood, in the
 # order the averaging kernels add them.
-CELLS = (("centerPixel", 0, 0, 4), ("leftPixel", 0, -1, 2), ("rightPixel", 0, 1, 2), ("topPixel", -1, 0, 2),
-         ("bottomPixel", 1, 0, 2), ("topLeftPixel", -1, -1, 1), ("topRightPixel", -1, 1, 1),
-         ("bottomLeftPixel", 1, -1, 1), ("bottomRightPixel", 1, 1, 1))
+CELLS = (
+    ("centerPixel", 0, 0, 4),
+    ("leftPixel", 0, -1, 2),
+    ("rightPixel", 0, 1, 2),
+    ("topPixel", -1, 0, 2),
+    ("bottomPixel", 1, 0, 2),
+    ("topLeftPixel", -1, -1, 1),
+    ("topRightPixel", -1, 1, 1),
+    ("bottomLeftPixel", 1, -1, 1),
+    ("bottomRightPixel", 1, 1, 1),
+)
 
 CUT = 200
 THRESHOLDS = (0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9)
+
 
 def to_single(value: float) -> float:
     """Rounds a double to the nearest single-precision value."""

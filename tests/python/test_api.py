@@ -164,12 +164,15 @@ def test_smallest_picture_gives_one_pixel():
     assert vc.clean(np.full((3, 3, 3), 255, np.uint8)).shape == (1, 1, 3)
 
 
-@pytest.mark.parametrize("bad, error", [
-    (np.zeros((5, 5, 3), np.uint16), ValueError),
-    (np.zeros((5, 5), np.uint8), ValueError),
-    (np.zeros((5, 5, 4), np.uint8), ValueError),
-    ([[[0, 0, 0]]], TypeError),
-])
+@pytest.mark.parametrize(
+    "bad, error",
+    [
+        (np.zeros((5, 5, 3), np.uint16), ValueError),
+        (np.zeros((5, 5), np.uint8), ValueError),
+        (np.zeros((5, 5, 4), np.uint8), ValueError),
+        ([[[0, 0, 0]]], TypeError),
+    ],
+)
 def test_bad_arrays_are_refused(bad, error):
     with pytest.raises(error):
         vc.clean_array(bad)
@@ -255,8 +258,12 @@ def test_batch_timeout_fails_the_jobs_not_done(tmp_path):
 def test_batch_on_a_dask_cluster(tmp_path):
     distributed = pytest.importorskip("distributed")
     jobs, _ = vc.plan([write_pages(tmp_path / "in", 3)], tmp_path / "out")
-    with distributed.LocalCluster(processes=False, n_workers=1, threads_per_worker=2, protocol="tcp", host="127.0.0.1",
-                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+    with (
+        distributed.LocalCluster(
+            processes=False, n_workers=1, threads_per_worker=2, protocol="tcp", host="127.0.0.1", dashboard_address=None
+        ) as cluster,
+        distributed.Client(cluster) as client,
+    ):
         outcomes = vc.run(jobs, executor=client.get_executor(), timeout=120)
     assert all(o.ok for o in outcomes)
     for outcome in outcomes:
@@ -276,12 +283,18 @@ def coloured_page(seed=0):
     light = np.linspace(0.75, 1.0, width)[None, :, None] * np.array([1.0, 0.93, 0.82])
     page = np.ones((height, width, 3))
     page[30::40, :] = (0.75, 0.85, 0.97)  # pale printed rules, one pixel high
-    inks = {"black": (0.12, 0.12, 0.14), "red": (0.8, 0.15, 0.18), "blue": (0.16, 0.27, 0.72),
-            "purple": (0.45, 0.2, 0.6), "teal": (0.0, 0.5, 0.52), "faint": (0.72, 0.72, 0.72)}
+    inks = {
+        "black": (0.12, 0.12, 0.14),
+        "red": (0.8, 0.15, 0.18),
+        "blue": (0.16, 0.27, 0.72),
+        "purple": (0.45, 0.2, 0.6),
+        "teal": (0.0, 0.5, 0.52),
+        "faint": (0.72, 0.72, 0.72),
+    }
     rows = {}
     for n, (name, ink) in enumerate(inks.items()):
         row = 12 + 38 * n
-        page[row:row + 4, 20:300] *= ink
+        page[row : row + 4, 20:300] *= ink
         rows[name] = row
     page[225, 40] = page[228, 90:92] = 0.3  # specks
     picture = np.clip(page * light * 245 + rng.normal(0, 2, page.shape), 0, 255).astype(np.uint8)
@@ -294,8 +307,12 @@ def test_colour_default_keeps_each_ink_in_its_own_colour():
     picture, rows = coloured_page()
     result = vc.clean(picture)
     assert len(np.unique(result.reshape(-1, 3), axis=0)) <= 16  # a small palette
-    for name, ink_hue in [("red", hue_of((204, 38, 46))), ("blue", hue_of((41, 69, 184))),
-                          ("purple", hue_of((115, 51, 153))), ("teal", hue_of((0, 128, 133)))]:
+    for name, ink_hue in [
+        ("red", hue_of((204, 38, 46))),
+        ("blue", hue_of((41, 69, 184))),
+        ("purple", hue_of((115, 51, 153))),
+        ("teal", hue_of((0, 128, 133))),
+    ]:
         stroke = result[rows[name] // 2 + 1, 15:145]
         L, a, b = lab(stroke)
         hues = np.degrees(np.arctan2(b, a)) % 360
@@ -306,7 +323,7 @@ def test_colour_default_keeps_each_ink_in_its_own_colour():
     assert (faint < 250).all() and (faint > 60).all()  # kept whole, and pale
     paper = np.ones(result.shape[:2], bool)
     for row in rows.values():
-        paper[row // 2 - 1:row // 2 + 4] = False
+        paper[row // 2 - 1 : row // 2 + 4] = False
     paper[14::20] = False  # the rules
     paper[108:118] = False
     assert (result[paper] == 255).all()  # paper white, the specks gone

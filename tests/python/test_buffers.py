@@ -166,9 +166,17 @@ class TestSamples:
 
 
 class TestReleasedAndNullBuffers:
-    @pytest.mark.parametrize("call", [
-        lambda: vantrel.SetData(b""), lambda: vantrel.GetData(), lambda: vantrel.SetPixelData(0, 0, 0, 0),
-        lambda: vantrel.GetRed(0), lambda: vantrel.GetGreen(0), lambda: vantrel.GetBlue(0)])
+    @pytest.mark.parametrize(
+        "call",
+        [
+            lambda: vantrel.SetData(b""),
+            lambda: vantrel.GetData(),
+            lambda: vantrel.SetPixelData(0, 0, 0, 0),
+            lambda: vantrel.GetRed(0),
+            lambda: vantrel.GetGreen(0),
+            lambda: vantrel.GetBlue(0),
+        ],
+    )
     def test_before_create_arrays(self, call):
         with pytest.raises(ValueError, match="is NULL; call CreateArrays first"):
             call()
@@ -207,6 +215,7 @@ def test_dump_before_any_size_prints_zeros():
 
 
 def test_dump_prints_the_current_sizes():
-    out = run_fresh("c = vantrel.cvar\nc.width, c.height, c.outWidth, c.outHeight = 640, 480, -3, 7\n"
-                    "vantrel.dump()\nprint('after')")
+    out = run_fresh(
+        "c = vantrel.cvar\nc.width, c.height, c.outWidth, c.outHeight = 640, 480, -3, 7\nvantrel.dump()\nprint('after')"
+    )
     assert out == "Width  = 640.\nHeight = 480.\noutWidth = -3.\noutHeight = 7.\nafter\n"

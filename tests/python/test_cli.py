@@ -126,7 +126,11 @@ def test_two_inputs_with_one_output_name(tmp_path, capsys):
     save(tmp_path / "a.png", page())
     save(tmp_path / "a.jpg", page())
     status, errors = clean(capsys, tmp_path / "a.jpg", tmp_path / "a.png", "-o", tmp_path / "out")
-    assert status == 1 and len(errors) == 1 and re.search(r"a\.png: output .* is already the output of .*a\.jpg", errors[0])
+    assert (
+        status == 1
+        and len(errors) == 1
+        and re.search(r"a\.png: output .* is already the output of .*a\.jpg", errors[0])
+    )
     assert [p.name for p in (tmp_path / "out").iterdir()] == ["a.png"]
 
 
@@ -135,7 +139,10 @@ def test_output_folder_inside_the_input_folder_is_not_cleaned_again(tmp_path, ca
     for _ in range(2):
         assert clean(capsys, tmp_path, "-o", tmp_path / "cleaned") == (0, [])
     assert sorted(p.relative_to(tmp_path).as_posix() for p in tmp_path.rglob("*")) == [
-        "a.png", "cleaned", "cleaned/a.png"]
+        "a.png",
+        "cleaned",
+        "cleaned/a.png",
+    ]
 
 
 def test_png_has_a_palette_only_when_lossless(tmp_path, capsys):
@@ -148,10 +155,24 @@ def test_png_has_a_palette_only_when_lossless(tmp_path, capsys):
     assert clean(capsys, source, "-o", tmp_path / "rgb", *raw)[0] == 0
     with Image.open(tmp_path / "rgb" / "g.png") as image:
         assert image.mode == "RGB"
-    np.testing.assert_array_equal(cleaned(tmp_path / "rgb" / "g.png"),
-                                  vc.clean(gradient, vc.CleanOptions(style="levels", passes=(), even_background=False)))
-    assert clean(capsys, source, "-o", tmp_path / "pal", "--style", "levels", "--passes", "flatten,recolour",
-                 "--no-even-background")[0] == 0
+    np.testing.assert_array_equal(
+        cleaned(tmp_path / "rgb" / "g.png"),
+        vc.clean(gradient, vc.CleanOptions(style="levels", passes=(), even_background=False)),
+    )
+    assert (
+        clean(
+            capsys,
+            source,
+            "-o",
+            tmp_path / "pal",
+            "--style",
+            "levels",
+            "--passes",
+            "flatten,recolour",
+            "--no-even-background",
+        )[0]
+        == 0
+    )
     with Image.open(tmp_path / "pal" / "g.png") as image:
         assert image.mode == "P"
         options = vc.CleanOptions(style="levels", passes=("flatten", "recolour"), even_background=False)
@@ -185,8 +206,9 @@ def test_unusual_modes_are_converted_to_rgb(tmp_path, capsys):
             assert image.mode == mode
         status, errors = clean(capsys, path, "-o", tmp_path / "out" / path.stem)
         assert (status, errors) == (0, []), mode
-        np.testing.assert_array_equal(cleaned(tmp_path / "out" / path.stem / f"{path.stem}.png"), vc.clean(rgb),
-                                      err_msg=mode)
+        np.testing.assert_array_equal(
+            cleaned(tmp_path / "out" / path.stem / f"{path.stem}.png"), vc.clean(rgb), err_msg=mode
+        )
 
 
 def test_exif_orientation_is_honoured(tmp_path, capsys):
@@ -206,15 +228,27 @@ def test_help_explains_every_option(capsys):
         main(["clean", "--help"])
     assert stop.value.code == 0
     text = capsys.readouterr().out
-    for option in ("-o OUTDIR", "--pdf FILE", "--jobs N", "--format", "--passes LIST", "--speck-limit N",
-                   "--flatten", "--no-recolour", "--even-background", "--exact-black", "--quality"):
+    for option in (
+        "-o OUTDIR",
+        "--pdf FILE",
+        "--jobs N",
+        "--format",
+        "--passes LIST",
+        "--speck-limit N",
+        "--flatten",
+        "--no-recolour",
+        "--even-background",
+        "--exact-black",
+        "--quality",
+    ):
         assert option in text, option
     for name in vc.PASSES:
         assert name in text
 
 
-@pytest.mark.parametrize("args", [["x.png"], ["x.png", "-o", "out", "--jobs", "0"],
-                                  ["x.png", "-o", "out", "--passes", "blur"]])
+@pytest.mark.parametrize(
+    "args", [["x.png"], ["x.png", "-o", "out", "--jobs", "0"], ["x.png", "-o", "out", "--passes", "blur"]]
+)
 def test_usage_errors_exit_two(args, capsys):
     with pytest.raises(SystemExit) as stop:
         main(["clean", *args])
@@ -224,8 +258,12 @@ def test_usage_errors_exit_two(args, capsys):
 def test_console_script_on_the_bundled_sample_with_workers(tmp_path):
     synthetic = save(tmp_path / "page.png", page())
     script = Path(sys.executable).with_name("vantrel")
-    done = subprocess.run([script, "clean", EXAMPLE, synthetic, "-o", tmp_path / "out", "--jobs", "2"],
-                          capture_output=True, text=True, timeout=120)
+    done = subprocess.run(
+        [script, "clean", EXAMPLE, synthetic, "-o", tmp_path / "out", "--jobs", "2"],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert done.returncode == 0, done.stderr
     result = cleaned(tmp_path / "out" / "whiteboarder-red_kneecap.input.png")
     assert result.shape == (359, 539, 3)

@@ -7,9 +7,30 @@ from conftest import INK_BYTES, allocate, run_fresh
 
 c = vantrel.cvar
 
-NAMES = ["pos", "width", "height", "outWidth", "outHeight", "data", "red", "green", "blue", "outRed", "outGreen",
-         "outBlue", *INK_BYTES, "leftPixel", "centerPixel", "rightPixel", "topPixel", "bottomPixel", "topLeftPixel",
-         "topRightPixel", "bottomLeftPixel", "bottomRightPixel"]
+NAMES = [
+    "pos",
+    "width",
+    "height",
+    "outWidth",
+    "outHeight",
+    "data",
+    "red",
+    "green",
+    "blue",
+    "outRed",
+    "outGreen",
+    "outBlue",
+    *INK_BYTES,
+    "leftPixel",
+    "centerPixel",
+    "rightPixel",
+    "topPixel",
+    "bottomPixel",
+    "topLeftPixel",
+    "topRightPixel",
+    "bottomLeftPixel",
+    "bottomRightPixel",
+]
 INTEGERS = NAMES[:5]
 BUFFERS = NAMES[5:12]
 REGISTERS = NAMES[21:]
@@ -25,6 +46,7 @@ def test_introspection_sees_the_30_names():
     assert isinstance(c, type(c)) and not isinstance(c, int)
     assert getattr(c, "__class__") is type(c)
     import pydoc
+
     assert "varlink" in pydoc.render_doc(c)
 
 
@@ -56,6 +78,7 @@ class TestIntegers:
 
     def test_objects_with_index_are_integers(self):
         import numpy as np
+
         c.pos = np.int64(12)
         c.height = True
         assert (c.pos, c.height) == (12, 1)
@@ -92,8 +115,9 @@ class TestBuffers:
         with pytest.raises(TypeError):
             setattr(c, name, b"NULL")
 
-    @pytest.mark.parametrize("text", ["_10_int_p", "null", "", "_1A_unsigned_char_p", "_10_unsigned_char_p\0x",
-                                      "_10_unsigned_char"])
+    @pytest.mark.parametrize(
+        "text", ["_10_int_p", "null", "", "_1A_unsigned_char_p", "_10_unsigned_char_p\0x", "_10_unsigned_char"]
+    )
     def test_other_texts_are_refused_and_value_kept(self, text):
         allocate(3, 3, 1, 1)
         before = c.red
@@ -106,8 +130,12 @@ class TestBuffers:
         assert c.data == c.leftPixel
 
     def test_pointer_strings_round_trip_at_full_width(self):
-        for text in ("_1_unsigned_char_p", "_7fffffffffff_unsigned_char_p", "_ffffffffffffffff_unsigned_char_p",
-                     "__unsigned_char_p"):
+        for text in (
+            "_1_unsigned_char_p",
+            "_7fffffffffff_unsigned_char_p",
+            "_ffffffffffffffff_unsigned_char_p",
+            "__unsigned_char_p",
+        ):
             c.blue = text
             assert c.blue == (text if text != "__unsigned_char_p" else "NULL")
         c.blue = "NULL"
@@ -116,7 +144,7 @@ class TestBuffers:
         allocate(3, 3, 1, 1)
         text = c.outBlue
         assert text.startswith("_") and text.endswith("_unsigned_char_p")
-        digits = text[1:-len("_unsigned_char_p")]
+        digits = text[1 : -len("_unsigned_char_p")]
         assert digits == format(int(digits, 16), "x")
 
 

@@ -39,6 +39,7 @@ def output_planes():
 
 # --- the reference model, over one block of memory so planes may share bytes -------------------
 
+
 def model_over(mem, offsets, width, height):
     """The reference model with its three output planes at offsets into mem, a bytearray it
     changes in place."""
@@ -59,6 +60,7 @@ def flatten_model(mem, offsets, n):
 
 
 # --- RemoveNoise ---------------------------------------------------------------------------
+
 
 @pytest.mark.parametrize("width, height", [(1, 1), (1, 9), (9, 1), (2, 8), (17, 8), (33, 15), (4103, 8), (8195, 1)])
 def test_remove_noise_matches_the_rule_at_every_size(width, height):
@@ -85,7 +87,7 @@ def test_remove_noise_erasure_chain_crosses_segment_boundaries(phase):
     width = 9000
     row = np.full(width, 255, np.uint8)
     row[phase::4] = 0
-    row[phase + 1::4] = 0
+    row[phase + 1 :: 4] = 0
     pixels = np.repeat(row[None, :, None], 3, axis=2)
     set_output(pixels)
     mem = bytearray(pixels.transpose(2, 0, 1).tobytes())
@@ -116,6 +118,7 @@ def test_remove_noise_on_overlapping_planes_counts_every_cell_afresh(green_offse
 
 # --- Flatten -------------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize("n", [1, 15, 16, 17, 31, 33, 63, 65, 100])
 def test_flatten_matches_the_rule_at_every_length(n):
     rng = np.random.default_rng(n)
@@ -144,13 +147,16 @@ def test_flatten_on_overlapping_planes_keeps_the_order_of_visits(green_offset, b
 
 # --- Calculate, the ink passes, SetData and GetData against the NumPy road ----------------------
 
+
 def load_road(width, height, out_width, out_height, pixels):
     road = numpy_road.Road(width, height, out_width, out_height)
     road.SetData(np.frombuffer(pixels.tobytes(), np.uint8))
     return road
 
 
-@pytest.mark.parametrize("width, height", [(1, 1), (3, 3), (1, 7), (7, 1), (4, 5), (17, 9), (33, 17), (66, 5), (131, 4)])
+@pytest.mark.parametrize(
+    "width, height", [(1, 1), (3, 3), (1, 7), (7, 1), (4, 5), (17, 9), (33, 17), (66, 5), (131, 4)]
+)
 def test_set_data_and_calculate_match_the_rules(width, height):
     rng = np.random.default_rng(width * 100 + height)
     for kind in ("uniform", "near_cut"):
@@ -211,10 +217,12 @@ def test_remove_noise_counts_a_speck_in_every_window_that_holds_it(speck):
     mem = bytearray(pixels.transpose(2, 0, 1).tobytes())
     remove_noise_model(mem, (0, width, 2 * width), width, 1, 0)
     vantrel.RemoveNoise(0)
-    assert output_planes()[2].tobytes() == bytes(mem[2 * width:])
+    assert output_planes()[2].tobytes() == bytes(mem[2 * width :])
 
 
-@pytest.mark.parametrize("width, height, shared", [(1027, 15, False), (1025, 16, True), (8199, 3, False), (8201, 5, True)])
+@pytest.mark.parametrize(
+    "width, height, shared", [(1027, 15, False), (1025, 16, True), (8199, 3, False), (8201, 5, True)]
+)
 def test_pictures_beyond_one_chunk_agree_with_the_reference_model(width, height, shared):
     # Output rows longer than the 512-pixel chunks of the ink passes and the 4096-column
     # segments of RemoveNoise; with shared set, outGreen starts one byte into outRed, so every
@@ -223,8 +231,12 @@ def test_pictures_beyond_one_chunk_agree_with_the_reference_model(width, height,
 
     rng = np.random.default_rng(width + height)
     mirror = Mirror()
-    for name, value in (("width", width), ("height", height), ("outWidth", (width - 1) // 2),
-                        ("outHeight", (height - 1) // 2)):
+    for name, value in (
+        ("width", width),
+        ("height", height),
+        ("outWidth", (width - 1) // 2),
+        ("outHeight", (height - 1) // 2),
+    ):
         mirror.set_int(name, value)
     mirror.call("CreateArrays")
     mirror.call("SetData", picture_bytes(rng, width * height))

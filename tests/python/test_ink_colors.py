@@ -11,8 +11,10 @@ c = vantrel.cvar
 
 
 def ranges():
-    return {ink: (getattr(c, ink + "InkMax"), getattr(c, ink + "InkMin"), getattr(c, ink + "InkRange"))
-            for ink in ("red", "green", "blue")}
+    return {
+        ink: (getattr(c, ink + "InkMax"), getattr(c, ink + "InkMin"), getattr(c, ink + "InkRange"))
+        for ink in ("red", "green", "blue")
+    }
 
 
 def recolour(pixel, **ink_bytes):
@@ -24,8 +26,10 @@ def recolour(pixel, **ink_bytes):
 
 
 class TestStandardizeColors:
-    @pytest.mark.parametrize("value,level", [(16, 10), (17, 10), (18, 20), (19, 30), (21, 50), (25, 90), (26, 100),
-                                             (27, 100), (200, 100), (0, 10)])
+    @pytest.mark.parametrize(
+        "value,level",
+        [(16, 10), (17, 10), (18, 20), (19, 30), (21, 50), (25, 90), (26, 100), (27, 100), (200, 100), (0, 10)],
+    )
     def test_levels_across_a_range_of_ten(self, value, level):
         c.redInkMin, c.redInkRange = 17, 10
         assert vantrel.StandardizeColors(value, vantrel.RED) == level
@@ -62,8 +66,12 @@ class TestCalculateColorRange:
         assert tuple(get_output()[0, 0]) == (10, 5, 2)
 
     def test_ranges_of_each_ink(self):
-        set_output([[(200, 100, 50), (120, 40, 60), (40, 120, 30), (20, 30, 200), (10, 10, 90)],
-                    [(255, 201, 100), (0, 0, 0), (90, 140, 90), (0, 0, 250), (250, 250, 250)]])
+        set_output(
+            [
+                [(200, 100, 50), (120, 40, 60), (40, 120, 30), (20, 30, 200), (10, 10, 90)],
+                [(255, 201, 100), (0, 0, 0), (90, 140, 90), (0, 0, 250), (250, 250, 250)],
+            ]
+        )
         vantrel.CalculateColorRange()
         # Red: luminances 124, 66 and 205 for (255, 201, 100), which is background for SetColors.
         assert ranges()["red"] == (205, 66, 139)
@@ -89,20 +97,34 @@ class TestCalculateColorRange:
 
 
 class TestSetColors:
-    @pytest.mark.parametrize("pixel,ink_bytes,after", [
-        ((60, 6, 0), dict(redInkMin=17, redInkRange=10), (50, 4, 0)),
-        ((200, 100, 50), dict(redInkMin=100, redInkRange=50), (50, 25, 12)),
-        ((40, 120, 30), dict(greenInkMin=50, greenInkRange=40), (29, 90, 22)),
-        ((20, 30, 200), dict(blueInkMin=30, blueInkRange=20), (8, 13, 90)),
-    ])
+    @pytest.mark.parametrize(
+        "pixel,ink_bytes,after",
+        [
+            ((60, 6, 0), dict(redInkMin=17, redInkRange=10), (50, 4, 0)),
+            ((200, 100, 50), dict(redInkMin=100, redInkRange=50), (50, 25, 12)),
+            ((40, 120, 30), dict(greenInkMin=50, greenInkRange=40), (29, 90, 22)),
+            ((20, 30, 200), dict(blueInkMin=30, blueInkRange=20), (8, 13, 90)),
+        ],
+    )
     def test_worked_ink_pixels(self, pixel, ink_bytes, after):
         assert recolour(pixel, **ink_bytes) == after
 
-    @pytest.mark.parametrize("pixel,after", [
-        ((201, 201, 0), (255, 255, 255)), ((0, 201, 201), (255, 255, 255)), ((255, 201, 100), (255, 255, 255)),
-        ((201, 0, 201), (45, 45, 45)), ((200, 200, 200), (120, 120, 120)), ((175, 175, 175), (90, 90, 90)),
-        ((0, 0, 0), (0, 0, 0)), ((24, 24, 24), (0, 0, 0)), ((25, 25, 25), (15, 15, 15)),
-        ((200, 200, 199), (105, 105, 105)), ((254, 200, 254), (120, 120, 120))])
+    @pytest.mark.parametrize(
+        "pixel,after",
+        [
+            ((201, 201, 0), (255, 255, 255)),
+            ((0, 201, 201), (255, 255, 255)),
+            ((255, 201, 100), (255, 255, 255)),
+            ((201, 0, 201), (45, 45, 45)),
+            ((200, 200, 200), (120, 120, 120)),
+            ((175, 175, 175), (90, 90, 90)),
+            ((0, 0, 0), (0, 0, 0)),
+            ((24, 24, 24), (0, 0, 0)),
+            ((25, 25, 25), (15, 15, 15)),
+            ((200, 200, 199), (105, 105, 105)),
+            ((254, 200, 254), (120, 120, 120)),
+        ],
+    )
     def test_background_and_greys(self, pixel, after):
         assert recolour(pixel) == after
 

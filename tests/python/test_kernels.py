@@ -9,8 +9,17 @@ from conftest import allocate, get_output, register
 
 c = vantrel.cvar
 
-REGISTERS = ["leftPixel", "centerPixel", "rightPixel", "topPixel", "bottomPixel", "topLeftPixel", "topRightPixel",
-             "bottomLeftPixel", "bottomRightPixel"]
+REGISTERS = [
+    "leftPixel",
+    "centerPixel",
+    "rightPixel",
+    "topPixel",
+    "bottomPixel",
+    "topLeftPixel",
+    "topRightPixel",
+    "bottomLeftPixel",
+    "bottomRightPixel",
+]
 SETTERS = {name: getattr(vantrel, "Set" + name[0].upper() + name[1:]) for name in REGISTERS}
 BSPLINE = np.array([[1, 2, 1], [2, 4, 2], [1, 2, 1]])
 
@@ -30,7 +39,7 @@ def downsampled(picture):
     out = np.zeros((rows, columns, 3), dtype=np.uint8)
     for i in range(rows):
         for j in range(columns):
-            window = picture[2 * i:2 * i + 3, 2 * j:2 * j + 3].astype(int)
+            window = picture[2 * i : 2 * i + 3, 2 * j : 2 * j + 3].astype(int)
             out[i, j] = (window * BSPLINE[..., None]).sum(axis=(0, 1)) // 16
     return out
 
@@ -92,7 +101,7 @@ class TestCalculate:
         c.width, c.height = 640, 480
         vantrel.SetData(picture.tobytes())
         vantrel.Calculate()
-        out = np.frombuffer(vantrel.GetData()[:3 * 320 * 240], np.uint8).reshape(240, 320, 3)
+        out = np.frombuffer(vantrel.GetData()[: 3 * 320 * 240], np.uint8).reshape(240, 320, 3)
         expected = downsampled(whitened(picture))  # 239 x 319, never reads column 639 or row 479
         np.testing.assert_array_equal(out[:239, :319], np.maximum(expected, 1))
         assert (out[:, 319] == 7).all() and (out[239] == 7).all()
@@ -108,9 +117,17 @@ class TestCalculate:
         assert (input_planes() == 255).all()
         assert c.pos == 0 if height < 3 else (height - 1) // 2 * 3
 
-    @pytest.mark.parametrize("pixel,after", [
-        ((201, 201, 0), (255, 255, 255)), ((0, 201, 201), (255, 255, 255)), ((255, 255, 200), (255, 255, 255)),
-        ((255, 200, 255), (255, 200, 255)), ((200, 200, 200), (200, 200, 200)), ((255, 0, 255), (255, 0, 255))])
+    @pytest.mark.parametrize(
+        "pixel,after",
+        [
+            ((201, 201, 0), (255, 255, 255)),
+            ((0, 201, 201), (255, 255, 255)),
+            ((255, 255, 200), (255, 255, 255)),
+            ((255, 200, 255), (255, 200, 255)),
+            ((200, 200, 200), (200, 200, 200)),
+            ((255, 0, 255), (255, 0, 255)),
+        ],
+    )
     def test_whitening_needs_green_above_the_cut_with_red_or_blue(self, pixel, after):
         picture = np.full((3, 3, 3), pixel, np.uint8)
         load(picture)
@@ -152,7 +169,7 @@ class TestCalculate:
         block = downsampled(picture)
         flat = np.zeros((10, 3), np.uint8)
         for i in range(4):
-            flat[2 * i:2 * i + 4] = block[i]
+            flat[2 * i : 2 * i + 4] = block[i]
         np.testing.assert_array_equal(get_output().reshape(-1, 3), flat)
 
 
@@ -183,7 +200,7 @@ class TestCalculateRefusals:
         red = picture[..., 0].astype(int).ravel().copy()
         expected = []
         for i, j in [(0, 0), (0, 1), (1, 0), (1, 1)]:
-            window = red.reshape(5, 5)[2 * i:2 * i + 3, 2 * j:2 * j + 3]
+            window = red.reshape(5, 5)[2 * i : 2 * i + 3, 2 * j : 2 * j + 3]
             value = int((window * BSPLINE).sum() // 16)
             red[j + i * 2] = value
             expected.append(value)
@@ -212,8 +229,10 @@ class TestKernels:
         vantrel.AverageFilter()
         assert tuple(get_output()[0, 0]) == (28, 28, 28)
 
-    @pytest.mark.parametrize("name,expected", [("centerPixel", 63), ("topPixel", 31), ("rightPixel", 31),
-                                               ("topLeftPixel", 15), ("bottomRightPixel", 15)])
+    @pytest.mark.parametrize(
+        "name,expected",
+        [("centerPixel", 63), ("topPixel", 31), ("rightPixel", 31), ("topLeftPixel", 15), ("bottomRightPixel", 15)],
+    )
     def test_bspline_weights(self, name, expected):
         allocate(3, 3, 1, 1)
         self.set_all(0)

@@ -58,8 +58,9 @@ print(rss_kb() - before)
 
 
 def rss_growth_kb(rounds, cleanup, width=200, height=150):
-    code = ROUNDS_SCRIPT.format(rounds=rounds, width=width, height=height,
-                                cleanup="vantrel.Cleanup()" if cleanup else "pass")
+    code = ROUNDS_SCRIPT.format(
+        rounds=rounds, width=width, height=height, cleanup="vantrel.Cleanup()" if cleanup else "pass"
+    )
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     return int(result.stdout)
 
@@ -115,9 +116,15 @@ def mixed_calls(picture, short_picture, stale):
     vantrel.GetRed(3)
     vantrel.StandardizeColors(100, 0)
     vantrel.SetColors()
-    for call, args in ((vantrel.SetData, (short_picture,)), (vantrel.SetData, ("text",)), (vantrel.GetRed, (99,)),
-                       (vantrel.GetBlue, (-1,)), (vantrel.SetPixelData, (1, 2, 3, 2**40)),
-                       (vantrel.CreateArrays, (1,)), (vantrel.RemoveNoise, ("x",))):
+    for call, args in (
+        (vantrel.SetData, (short_picture,)),
+        (vantrel.SetData, ("text",)),
+        (vantrel.GetRed, (99,)),
+        (vantrel.GetBlue, (-1,)),
+        (vantrel.SetPixelData, (1, 2, 3, 2**40)),
+        (vantrel.CreateArrays, (1,)),
+        (vantrel.RemoveNoise, ("x",)),
+    ):
         try:
             call(*args)
         except (TypeError, ValueError, IndexError, OverflowError):

@@ -7,11 +7,35 @@ import pytest
 
 import vantrel
 
-FUNCTIONS = ["dump", "GetBlue", "GetGreen", "GetRed", "SetBottomRightPixel", "SetBottomLeftPixel", "SetTopRightPixel",
-             "SetTopLeftPixel", "SetBottomPixel", "SetTopPixel", "SetRightPixel", "SetCenterPixel", "SetLeftPixel",
-             "BSplineFilter", "AverageFilter", "CenterFilter", "RemoveNoise", "Flatten", "StandardizeColors",
-             "CalculateColorRange", "SetColors", "Cleanup", "Calculate", "SetPixelData", "CreateArrays", "SetData",
-             "GetData"]
+FUNCTIONS = [
+    "dump",
+    "GetBlue",
+    "GetGreen",
+    "GetRed",
+    "SetBottomRightPixel",
+    "SetBottomLeftPixel",
+    "SetTopRightPixel",
+    "SetTopLeftPixel",
+    "SetBottomPixel",
+    "SetTopPixel",
+    "SetRightPixel",
+    "SetCenterPixel",
+    "SetLeftPixel",
+    "BSplineFilter",
+    "AverageFilter",
+    "CenterFilter",
+    "RemoveNoise",
+    "Flatten",
+    "StandardizeColors",
+    "CalculateColorRange",
+    "SetColors",
+    "Cleanup",
+    "Calculate",
+    "SetPixelData",
+    "CreateArrays",
+    "SetData",
+    "GetData",
+]
 
 
 def test_constants_are_plain_integers():
@@ -61,6 +85,7 @@ def test_byte_arguments_use_the_interpreter_range_checks():
 
 @pytest.mark.skipif(shutil.which("nm") is None, reason="needs nm from binutils")
 def test_only_the_init_entry_is_exported():
-    listing = subprocess.run(["nm", "-D", "--defined-only", vantrel.__file__], capture_output=True, text=True,
-                             check=True).stdout
+    listing = subprocess.run(
+        ["nm", "-D", "--defined-only", vantrel.__file__], capture_output=True, text=True, check=True
+    ).stdout
     assert [line.split()[-1] for line in listing.splitlines() if line.strip()] == ["PyInit_vantrel"]

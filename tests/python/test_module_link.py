@@ -29,6 +29,7 @@ def photo(height=90, width=121, seed=7):
 @pytest.fixture
 def sized():
     """The module's sizes set for a picture, its buffers allocated; released afterwards."""
+
     def allocate(picture):
         height, width = picture.shape[:2]
         c = vantrel.cvar

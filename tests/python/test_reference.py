@@ -26,8 +26,39 @@ SEED_GROUPS = 8
 SIZES = [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 16, 17, 20, 21, 33]
 # Samples at and around every threshold the passes test: the background cut, the grey steps of
 # the posterisation, the ink margin and the ends of the byte range.
-EDGES = np.array([0, 1, 24, 25, 26, 30, 31, 49, 50, 51, 99, 100, 101, 149, 150, 151, 170, 175, 199, 200, 201, 229,
-                  230, 231, 249, 250, 254, 255], dtype=np.uint8)
+EDGES = np.array(
+    [
+        0,
+        1,
+        24,
+        25,
+        26,
+        30,
+        31,
+        49,
+        50,
+        51,
+        99,
+        100,
+        101,
+        149,
+        150,
+        151,
+        170,
+        175,
+        199,
+        200,
+        201,
+        229,
+        230,
+        231,
+        249,
+        250,
+        254,
+        255,
+    ],
+    dtype=np.uint8,
+)
 SETTERS = {name: "Set" + name[0].upper() + name[1:] for name in REGISTERS}
 
 
@@ -235,8 +266,12 @@ def test_module_agrees_with_the_reference_model(group):
 def test_degenerate_and_odd_sizes_with_every_pass(width, height):
     rng = np.random.default_rng(width * 100 + height)
     mirror = Mirror()
-    for name, value in (("width", width), ("height", height), ("outWidth", max((width - 1) // 2, 0)),
-                        ("outHeight", max((height - 1) // 2, 0))):
+    for name, value in (
+        ("width", width),
+        ("height", height),
+        ("outWidth", max((width - 1) // 2, 0)),
+        ("outHeight", max((height - 1) // 2, 0)),
+    ):
         mirror.set_int(name, value)
     mirror.call("CreateArrays")
     mirror.call("SetData", picture_bytes(rng, width * height))

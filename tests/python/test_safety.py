@@ -35,19 +35,53 @@ LONG_MIN, LONG_MAX = -(2**63), 2**63 - 1
 VARIABLES = INTEGERS + BUFFERS + tuple(INK_BYTES) + REGISTERS
 REFUSALS = (TypeError, ValueError, IndexError, OverflowError, MemoryError, BufferError)
 SETTERS = tuple("Set" + name[0].upper() + name[1:] for name in REGISTERS)
-ARITY = {"dump": 0, "GetBlue": 1, "GetGreen": 1, "GetRed": 1, **{name: 3 for name in SETTERS}, "BSplineFilter": 0,
-         "AverageFilter": 0, "CenterFilter": 0, "RemoveNoise": 1, "Flatten": 0, "StandardizeColors": 2,
-         "CalculateColorRange": 0, "SetColors": 0, "Cleanup": 0, "Calculate": 0, "SetPixelData": 4,
-         "CreateArrays": 0, "SetData": 1, "GetData": 0}
+ARITY = {
+    "dump": 0,
+    "GetBlue": 1,
+    "GetGreen": 1,
+    "GetRed": 1,
+    **{name: 3 for name in SETTERS},
+    "BSplineFilter": 0,
+    "AverageFilter": 0,
+    "CenterFilter": 0,
+    "RemoveNoise": 1,
+    "Flatten": 0,
+    "StandardizeColors": 2,
+    "CalculateColorRange": 0,
+    "SetColors": 0,
+    "Cleanup": 0,
+    "Calculate": 0,
+    "SetPixelData": 4,
+    "CreateArrays": 0,
+    "SetData": 1,
+    "GetData": 0,
+}
 RESULTS = ("GetData", "GetRed", "GetGreen", "GetBlue", "StandardizeColors")
 # Samples at and around the thresholds the passes test.
 EDGES = (0, 1, 24, 25, 30, 31, 49, 50, 51, 99, 100, 101, 149, 150, 151, 199, 200, 201, 229, 230, 231, 254, 255)
 STALE = object()
 INPUTS, OUTPUTS = ("red", "green", "blue"), ("outRed", "outGreen", "outBlue")
-USES = {"SetData": INPUTS + ("data",), "GetData": ("data",) + OUTPUTS, "SetPixelData": INPUTS,
-        "GetRed": ("outRed",), "GetGreen": ("outGreen",), "GetBlue": ("outBlue",), "Calculate": INPUTS + OUTPUTS,
-        **{name: OUTPUTS for name in ("CenterFilter", "AverageFilter", "BSplineFilter", "Flatten", "RemoveNoise",
-                                      "CalculateColorRange", "SetColors")}}
+USES = {
+    "SetData": INPUTS + ("data",),
+    "GetData": ("data",) + OUTPUTS,
+    "SetPixelData": INPUTS,
+    "GetRed": ("outRed",),
+    "GetGreen": ("outGreen",),
+    "GetBlue": ("outBlue",),
+    "Calculate": INPUTS + OUTPUTS,
+    **{
+        name: OUTPUTS
+        for name in (
+            "CenterFilter",
+            "AverageFilter",
+            "BSplineFilter",
+            "Flatten",
+            "RemoveNoise",
+            "CalculateColorRange",
+            "SetColors",
+        )
+    },
+}
 
 
 class Index:
@@ -91,13 +125,31 @@ out_of_range = st.sampled_from([INT_MAX + 1, INT_MIN - 1, 2**63, -(2**64), 10**3
 wrong_kinds = st.sampled_from(["640", "", 1.5, None, b"3", [1], (), {}, 2j])
 int_values = small_sizes | huge_sizes | st.integers(-3, 40) | out_of_range | wrong_kinds | st.builds(Index, small_sizes)
 byte_args = st.integers(0, 255) | st.sampled_from(EDGES) | st.sampled_from([-1, 256, 2**40, True]) | wrong_kinds
-index_args = (st.integers(-2, 60) | st.integers(0, 8) | st.sampled_from([INT_MIN, INT_MAX, 2**31, -(2**31) - 1, 2**64])
-              | wrong_kinds)
-bad_pointer_texts = st.sampled_from(["null", "", "0x10", "_10_int_p", "_1A_unsigned_char_p", "_1f_signed_int_p",
-                                     "NULL\x00", "_unsigned_char_p", "_10_unsigned_char_p_", "\udc80", "x" * 100_000])
+index_args = (
+    st.integers(-2, 60)
+    | st.integers(0, 8)
+    | st.sampled_from([INT_MIN, INT_MAX, 2**31, -(2**31) - 1, 2**64])
+    | wrong_kinds
+)
+bad_pointer_texts = st.sampled_from(
+    [
+        "null",
+        "",
+        "0x10",
+        "_10_int_p",
+        "_1A_unsigned_char_p",
+        "_1f_signed_int_p",
+        "NULL\x00",
+        "_unsigned_char_p",
+        "_10_unsigned_char_p_",
+        "\udc80",
+        "x" * 100_000,
+    ]
+)
 NULL_TEXTS = ("NULL", "__unsigned_char_p", "_0_unsigned_char_p", "_000_unsigned_char_p")
 unknown_names = st.sampled_from(["Width", "depth", "", "width ", "\x00width", "\udc80", "é" * 50, "n" * 100_000]) | (
-    st.text(min_size=1, max_size=300).filter(lambda n: n not in VARIABLES and not n.startswith("__")))
+    st.text(min_size=1, max_size=300).filter(lambda n: n not in VARIABLES and not n.startswith("__"))
+)
 
 
 def cheap(a, b):
@@ -140,8 +192,9 @@ class ModuleMachine(RuleBasedStateMachine):
 
     def run_model(self, model, name, args):
         self.sync(model)
-        return getattr(model, name)(*[as_integer(a) if not isinstance(a, (bytes, bytearray, memoryview)) else a
-                                      for a in args])
+        return getattr(model, name)(
+            *[as_integer(a) if not isinstance(a, (bytes, bytearray, memoryview)) else a for a in args]
+        )
 
     def call(self, name, *args, refusal_justified=False):
         """Calls a module function; an accepted call runs on the model too and must give its
@@ -157,8 +210,9 @@ class ModuleMachine(RuleBasedStateMachine):
         try:
             expected = self.run_model(self.model, name, args)
         except (TypeError, IndexError) as failure:
-            raise AssertionError(f"{name}{args!r} was accepted, but touches a NULL, released or too small "
-                                 f"buffer ({failure})") from failure
+            raise AssertionError(
+                f"{name}{args!r} was accepted, but touches a NULL, released or too small buffer ({failure})"
+            ) from failure
         event(f"{name}: accepted")
         if name in RESULTS:
             assert result == expected, f"{name}{args!r}: module {result!r}, model {expected!r}"
@@ -231,8 +285,9 @@ class ModuleMachine(RuleBasedStateMachine):
 
     @rule(variable=st.sampled_from(BUFFERS), data=st.data())
     def assign_pointer(self, variable, data):
-        value = data.draw(st.sampled_from(self.texts) | st.sampled_from(NULL_TEXTS) | bad_pointer_texts | wrong_kinds,
-                          label="value")
+        value = data.draw(
+            st.sampled_from(self.texts) | st.sampled_from(NULL_TEXTS) | bad_pointer_texts | wrong_kinds, label="value"
+        )
         try:
             setattr(c, variable, value)
         except TypeError as refusal:
@@ -272,8 +327,9 @@ class ModuleMachine(RuleBasedStateMachine):
     def allocate(self, width, height, data):
         """A whole picture's sizes at once, output half the input or near it, then CreateArrays."""
         # A huge output width with an empty output still allocates: rows placed far apart.
-        out_width = max(data.draw(st.sampled_from([width // 2, (width - 1) // 2, width, INT_MAX, 2**30]),
-                                  label="outWidth"), 0)
+        out_width = max(
+            data.draw(st.sampled_from([width // 2, (width - 1) // 2, width, INT_MAX, 2**30]), label="outWidth"), 0
+        )
         out_height = max(data.draw(st.sampled_from([height // 2, (height - 1) // 2, height, 0]), label="outHeight"), 0)
         for name, value in (("width", width), ("height", height), ("outWidth", out_width), ("outHeight", out_height)):
             setattr(c, name, value)
@@ -321,13 +377,22 @@ class ModuleMachine(RuleBasedStateMachine):
     @rule(data=st.data())
     def set_data(self, data):
         samples = max(self.model.width * self.model.height, 0)
-        length = data.draw(st.sampled_from([0, 3 * samples - 1, 3 * samples, 3 * samples + 5]).filter(
-            lambda n: 0 <= n <= 30_000) | st.integers(0, 40), label="length")
+        length = data.draw(
+            st.sampled_from([0, 3 * samples - 1, 3 * samples, 3 * samples + 5]).filter(lambda n: 0 <= n <= 30_000)
+            | st.integers(0, 40),
+            label="length",
+        )
         rng = random.Random(data.draw(st.integers(0, 2**32), label="seed"))
         picture = bytes(rng.choice(EDGES) if rng.random() < 0.5 else rng.randrange(256) for _ in range(length))
         kind = data.draw(st.sampled_from(["bytes", "bytearray", "memoryview", "strided", "str", "int"]), label="kind")
-        value = {"bytes": picture, "bytearray": bytearray(picture), "memoryview": memoryview(picture),
-                 "strided": memoryview(picture + picture)[::2], "str": picture.decode("latin-1"), "int": length}[kind]
+        value = {
+            "bytes": picture,
+            "bytearray": bytearray(picture),
+            "memoryview": memoryview(picture),
+            "strided": memoryview(picture + picture)[::2],
+            "str": picture.decode("latin-1"),
+            "int": length,
+        }[kind]
         refused = self.call("SetData", value, refusal_justified=kind in ("strided", "str", "int"))
         assert not (refused is False and kind in ("str", "int"))
 
@@ -412,9 +477,9 @@ def expected_reading(text):
     if not text.startswith("_"):
         return None
     digits = len(text) - len(text[1:].lstrip("0123456789abcdef")) - 1
-    if text[1 + digits:] != "_unsigned_char_p":
+    if text[1 + digits :] != "_unsigned_char_p":
         return None
-    value = int(text[1:1 + digits] or "0", 16) % 2**64
+    value = int(text[1 : 1 + digits] or "0", 16) % 2**64
     return f"_{value:x}_unsigned_char_p" if value else "NULL"
 
 

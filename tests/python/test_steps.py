@@ -31,8 +31,10 @@ def even(picture, exponent=1.0):
 def classify(picture, exponent=1.0, ink=235, seed=190, full=115, min_stroke=3, chroma=12.0):
     height, width = picture.shape[:2]
     codes, histogram = _steps.classify_ink(picture, width, height, exponent, ink, seed, full, min_stroke, chroma)
-    return (np.frombuffer(codes, np.uint8).reshape(height, width),
-            np.frombuffer(histogram, np.float64).reshape(HUE_BINS + 1, FIELDS))
+    return (
+        np.frombuffer(codes, np.uint8).reshape(height, width),
+        np.frombuffer(histogram, np.float64).reshape(HUE_BINS + 1, FIELDS),
+    )
 
 
 def bins_of(codes):
@@ -70,14 +72,17 @@ def test_even_exponent_darkens_faint_ink():
     assert faint[0] > faint[1] > faint[2] and faint[2] < 200 < faint[0] + 20
 
 
-@pytest.mark.parametrize("arguments, error, message", [
-    ((b"\0" * 11, 2, 2, 1.0), ValueError, "takes 12 bytes, not 11"),
-    ((b"", 0, 5, 1.0), ValueError, "at least 1"),
-    ((b"\0" * 12, 2, 2, 0.0), ValueError, "exponent"),
-    ((b"\0" * 12, 2, 2, float("nan")), ValueError, "exponent"),
-    ((b"\0" * 12, 2**40, 2**40, 1.0), OverflowError, "too large"),
-    (("text", 2, 2, 1.0), TypeError, None),
-])
+@pytest.mark.parametrize(
+    "arguments, error, message",
+    [
+        ((b"\0" * 11, 2, 2, 1.0), ValueError, "takes 12 bytes, not 11"),
+        ((b"", 0, 5, 1.0), ValueError, "at least 1"),
+        ((b"\0" * 12, 2, 2, 0.0), ValueError, "exponent"),
+        ((b"\0" * 12, 2, 2, float("nan")), ValueError, "exponent"),
+        ((b"\0" * 12, 2**40, 2**40, 1.0), OverflowError, "too large"),
+        (("text", 2, 2, 1.0), TypeError, None),
+    ],
+)
 def test_even_refuses_bad_arguments(arguments, error, message):
     with pytest.raises(error, match=message):
         _steps.even_background(*arguments)
@@ -124,12 +129,12 @@ def test_classify_gives_hue_bins_and_neutral():
     picture = white(16, 40)
     inks = {"red": (200, 30, 40), "green": (30, 140, 60), "blue": (40, 60, 190), "teal": (0, 125, 130)}
     for row, colour in zip((1, 5, 9, 13), inks.values()):
-        picture[row:row + 2, 2:38] = colour
+        picture[row : row + 2, 2:38] = colour
     picture[15, 2:38] = (40, 40, 42)  # black ink, last row
     codes, histogram = classify(picture)
     for row, colour in zip((1, 5, 9, 13), inks.values()):
         expected = int(hue_of(colour) // (360 / HUE_BINS))
-        assert (bins_of(codes[row:row + 2, 2:38]) == expected).all(), colour
+        assert (bins_of(codes[row : row + 2, 2:38]) == expected).all(), colour
     assert (bins_of(codes[15, 2:38]) == NEUTRAL_BIN).all()
     assert histogram[:, :2].sum() == (codes > 0).sum()
     L, a, _ = lab((40, 40, 42))
@@ -224,7 +229,11 @@ def test_fit_inks_finds_each_peak_and_draws_it_in_its_hue():
         colour, tint = inks.palette[index], inks.palette[pale_index]
         assert abs((hue_of(colour) - (centre * 5 + 2.5) + 180) % 360 - 180) < 3
         assert lab(tint)[0] > lab(colour)[0] + 15  # the pale tint is lighter
-    assert tuple(inks.palette[0]) == (255, 255, 255) and tuple(inks.palette[inks.lookup[1 + 2 * NEUTRAL_BIN]]) == (0, 0, 0)
+    assert tuple(inks.palette[0]) == (255, 255, 255) and tuple(inks.palette[inks.lookup[1 + 2 * NEUTRAL_BIN]]) == (
+        0,
+        0,
+        0,
+    )
 
 
 def test_fit_inks_merges_a_peak_without_a_valley_and_ignores_a_trace():

@@ -13,8 +13,17 @@ import vantrel
 # Where pip installed the package; the module under test may be another build placed in front.
 INSTALLED = Path(sysconfig.get_path("platlib"))
 STUB = INSTALLED / "vantrel.pyi"
-REGISTERS = {"leftPixel", "centerPixel", "rightPixel", "topPixel", "bottomPixel", "topLeftPixel",
-             "topRightPixel", "bottomLeftPixel", "bottomRightPixel"}
+REGISTERS = {
+    "leftPixel",
+    "centerPixel",
+    "rightPixel",
+    "topPixel",
+    "bottomPixel",
+    "topLeftPixel",
+    "topRightPixel",
+    "bottomLeftPixel",
+    "bottomRightPixel",
+}
 
 
 def stub_tree():
@@ -40,8 +49,9 @@ def test_stub_names_every_function_and_constant():
 
 def test_stub_types_every_cvar_variable_by_its_kind():
     variables = next(node for node in stub_tree().body if isinstance(node, ast.ClassDef))
-    fields = {node.target.id: ast.unparse(node.annotation) for node in variables.body
-              if isinstance(node, ast.AnnAssign)}
+    fields = {
+        node.target.id: ast.unparse(node.annotation) for node in variables.body if isinstance(node, ast.AnnAssign)
+    }
     read_only = {node.name: ast.unparse(node.returns) for node in variables.body if isinstance(node, ast.FunctionDef)}
     listed = re.fullmatch(r"Global variables \{ (.*) \}", str(vantrel.cvar)).group(1).split(", ")
     assert list(fields) + list(read_only) == listed  # all 30, in the module's order
@@ -57,9 +67,14 @@ def test_mypy_checks_a_script_against_the_stub(tmp_path):
         "vantrel.cvar.width = 5\n"
         "text: bytes = vantrel.GetData()\n"
         "level: int = vantrel.StandardizeColors(3, vantrel.RED)\n"
-        "vantrel.cvar.leftPixel = 'NULL'\n"   # read-only: an error
-        "vantrel.RemoveNoise('2')\n")         # wrong kind: an error
-    done = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", str(script)],
-                          capture_output=True, text=True, cwd=tmp_path)
+        "vantrel.cvar.leftPixel = 'NULL'\n"  # read-only: an error
+        "vantrel.RemoveNoise('2')\n"
+    )  # wrong kind: an error
+    done = subprocess.run(
+        [sys.executable, "-m", "mypy", "--strict", "--no-incremental", str(script)],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+    )
     errors = [line for line in done.stdout.splitlines() if ": error:" in line]
     assert [int(line.split(":")[1]) for line in errors] == [5, 6], done.stdout
