@@ -109,31 +109,35 @@ void removeNoiseByColumns(unsigned char *r, unsigned char *g, unsigned char *b, 
                              static_cast<std::size_t>(last - first));
             const auto at = [&counts, first](std::ptrdiff_t c) -> unsigned char & { return counts[c - first]; };
             at(last) = at(last + 1) = at(last + 2) = 0;
-            int running = 0; // the window sum of columns j - 2 .. j + 2, kept from j = 3 on
-            for (std::ptrdiff_t j = start; j < end; ++j) {
-                int count;
-                if (j < 3) {
-                    // Near the left edge column 0 counts only for its own pixel.
-                    count = 0;
-                    for (std::ptrdiff_t c = windowStart(j, 2); c <= std::min<std::ptrdiff_t>(j + 2, w - 1); ++c)
-                        count += at(c);
-                } else {
-                    if (j == start || j == 3)
-                        running = at(j - 2) + at(j - 1) + at(j) + at(j + 1) + at(j + 2);
-                    count = running;
-                }
-                if (count <= limit) {
-                    const std::ptrdiff_t k = j + i * w;
-                    // An erased dark pixel no longer counts for the windows after it.
-                    const int dark = isDark(r[k], g[k], b[k]);
-                    at(j) = static_cast<unsigned char>(at(j) - dark);
-                    running -= dark;
-                    r[k] = 255;
-                    g[k] = 255;
-                    b[k] = 255;
-                }
-                if (j >= 3)
-                    running += at(j + 3) - at(j - 2);
+            // Erases pixel j of row i when its window holds at most limit dark pixels; an erased
+            // dark pixel no longer counts for the windows after it. Returns 1 for such a pixel.
+            const auto visit = [&](std::ptrdiff_t j, int count) -> int {
+                if (count > limit)
+                    return 0;
+                const std::ptrdiff_t k = j + i * w;
+                const int dark = isDark(r[k], g[k], b[k]);
+                at(j) = static_cast<unsigned char>(at(j) - dark);
+                r[k] = 255;
+                g[k] = 255;
+                b[k] = 255;
+                return dark;
+            };
+            std::ptrdiff_t j = start;
+            // Columns 0 to 2: column 0 counts only for its own pixel, so each window is summed
+            // on its own.
+            for (; j < std::min<std::ptrdiff_t>(end, 3); ++j) {
+                int count = 0;
+                for (std::ptrdiff_t c = windowStart(j, 2); c <= std::min<std::ptrdiff_t>(j + 2, w - 1); ++c)
+                    count += at(c);
+                visit(j, count);
+            }
+            if (j == end)
+                continue;
+            // From column 3 on, one rule: the sum of columns j - 2 .. j + 2 slides along the row.
+            int running = at(j - 2) + at(j - 1) + at(j) + at(j + 1) + at(j + 2);
+            for (; j < end; ++j) {
+                running -= visit(j, running);
+                running += at(j + 3) - at(j - 2);
             }
         }
     }
