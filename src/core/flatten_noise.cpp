@@ -3,6 +3,7 @@
 
 #include "image_state.hpp"
 #include "overlap.hpp"
+#include "pixel_tests.hpp"
 #include "vector_clones.hpp"
 
 #include <algorithm>
@@ -11,15 +12,6 @@
 namespace vantrel {
 
 namespace {
-
-inline bool isDark(int r, int g, int b) { return g < kBackgroundCut && (r < kBackgroundCut || b < kBackgroundCut); }
-
-inline bool isLightSample(int v) { return (v > kBackgroundCut) & (v < 255); }
-
-inline bool isPale(int r, int g, int b)
-{
-    return isLightSample(g) && (isLightSample(r) || (r < kBackgroundCut && isLightSample(b)));
-}
 
 inline unsigned char darkened(int v) { return static_cast<unsigned char>(std::max(v, 30) - 30); }
 
@@ -45,10 +37,8 @@ void flattenPlanes(unsigned char *__restrict r, unsigned char *__restrict g, uns
 {
     for (std::size_t k = 0; k < n; ++k) {
         const unsigned char R = r[k], G = g[k], B = b[k];
-        const bool lightR = isLightSample(R), lightG = isLightSample(G), lightB = isLightSample(B);
-        const bool darkR = R < kBackgroundCut, darkG = G < kBackgroundCut, darkB = B < kBackgroundCut;
-        const bool pale = lightG & (lightR | (darkR & lightB));
-        const bool dark = darkG & (darkR | darkB);
+        const bool pale = isPale(R, G, B);
+        const bool dark = isDark(R, G, B);
         // A pale pixel loses 30 (floored at 0), a dark one is masked to 0; no pixel is both.
         const unsigned char loss = pale ? 30 : 0;
         const unsigned char keep = dark ? 0 : 0xFF;
@@ -78,8 +68,7 @@ void countDarkColumns(const unsigned char *__restrict r, const unsigned char *__
     for (std::ptrdiff_t row = 0; row < rowCount; ++row) {
         const unsigned char *rr = r + row * w, *gg = g + row * w, *bb = b + row * w;
         for (std::size_t c = 0; c < n; ++c)
-            counts[c] = static_cast<unsigned char>(
-                counts[c] + ((gg[c] < kBackgroundCut) & ((rr[c] < kBackgroundCut) | (bb[c] < kBackgroundCut))));
+            counts[c] = static_cast<unsigned char>(counts[c] + static_cast<unsigned char>(isDark(rr[c], gg[c], bb[c])));
     }
 }
 

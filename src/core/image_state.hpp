@@ -34,9 +34,6 @@ extern unsigned char topPixel[3], bottomPixel[3];
 extern unsigned char topLeftPixel[3], topRightPixel[3];
 extern unsigned char bottomLeftPixel[3], bottomRightPixel[3];
 
-// Background cut: a sample strictly above it is light, strictly below it dark.
-constexpr int kBackgroundCut = 200;
-
 } // namespace vantrel
 
 #include <cstddef>

@@ -3,6 +3,7 @@
 
 #include "image_state.hpp"
 #include "overlap.hpp"
+#include "pixel_tests.hpp"
 #include "vector_clones.hpp"
 
 #include <algorithm>
@@ -11,28 +12,6 @@
 namespace vantrel {
 
 namespace {
-
-constexpr int kDominanceMargin = 50;
-
-enum Ink { kRedInk = 0, kGreenInk = 1, kBlueInk = 2, kNoInk = 3 };
-
-// The dominance test, tried in the order red, green, blue. Sums are formed as ints, so
-// G + 50 does not wrap.
-inline int inkOf(int r, int g, int b)
-{
-    if (r >= g + kDominanceMargin && r >= b + kDominanceMargin)
-        return kRedInk;
-    if (g >= r + kDominanceMargin && g >= b + kDominanceMargin)
-        return kGreenInk;
-    if (b >= r + kDominanceMargin && b >= g + kDominanceMargin)
-        return kBlueInk;
-    return kNoInk;
-}
-
-inline bool isBackground(int r, int g, int b)
-{
-    return g > kBackgroundCut && (r > kBackgroundCut || b > kBackgroundCut);
-}
 
 // Scales a non-dominant sample by the ratio of the dominant sample to its level. The ratio is
 // held in single precision and widened back for the division; that rounding decides the last
@@ -92,17 +71,6 @@ constexpr std::size_t kStretch = 64;
 
 enum PixelClass : unsigned char { kBackgroundPixel = 0, kNeutralPixel = 1, kInkPixel = 2 };
 
-// True when one of the dominance tests holds; at most one does, so their order does not
-// matter here. R >= G + 50 is tested as R >= 50 and R - 50 >= G, which never leaves a byte.
-inline bool isInk(unsigned char R, unsigned char G, unsigned char B)
-{
-    const unsigned char r = static_cast<unsigned char>(R - kDominanceMargin);
-    const unsigned char g = static_cast<unsigned char>(G - kDominanceMargin);
-    const unsigned char b = static_cast<unsigned char>(B - kDominanceMargin);
-    return ((R >= kDominanceMargin) & (r >= G) & (r >= B)) | ((G >= kDominanceMargin) & (g >= R) & (g >= B)) |
-           ((B >= kDominanceMargin) & (b >= R) & (b >= G));
-}
-
 // Bitwise or of n bytes.
 inline unsigned char anyOf(const unsigned char *bytes, std::size_t n)
 {
@@ -140,7 +108,7 @@ void classifyBlock(unsigned char *__restrict r, unsigned char *__restrict g, uns
 {
     for (std::size_t k = 0; k < n; ++k) {
         const unsigned char R = r[k], G = g[k], B = b[k];
-        const bool background = (G > kBackgroundCut) & ((R > kBackgroundCut) | (B > kBackgroundCut));
+        const bool background = isBackground(R, G, B);
         const bool ink = isInk(R, G, B) & !background;
         const unsigned char white = background ? 0xFF : 0;
         r[k] = R | white;

@@ -3,6 +3,7 @@
 
 #include "image_state.hpp"
 #include "overlap.hpp"
+#include "pixel_tests.hpp"
 #include "vector_clones.hpp"
 
 #include <algorithm>
@@ -45,11 +46,6 @@ void storeAtPos(unsigned char r, unsigned char g, unsigned char b)
     outRed[pos] = r;
     outGreen[pos] = g;
     outBlue[pos] = b;
-}
-
-inline bool isBackground(int r, int g, int b)
-{
-    return g > kBackgroundCut && (r > kBackgroundCut || b > kBackgroundCut);
 }
 
 VANTREL_VECTOR_CLONES
