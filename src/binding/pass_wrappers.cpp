@@ -8,6 +8,7 @@
 #include "../core/flatten_noise.hpp"
 #include "../core/image_state.hpp"
 #include "../core/ink_colors.hpp"
+#include "../core/pass_extents.hpp"
 #include "../core/kernels.hpp"
 
 #include <climits>
@@ -44,31 +45,24 @@ PyObject *wrapCalculate(PyObject *, PyObject *args)
 {
     if (!PyArg_ParseTuple(args, ":Calculate"))
         return nullptr;
-    if (!requireInputPlanes("Calculate", gridCount(height, width)))
+    // The block the core will touch, as the core itself works it out.
+    const CalculateBlock block = calculateBlock();
+    if (!requireInputPlanes("Calculate", block.inputSamples))
         return nullptr;
-    // The written block: rows x columns output pixels, row i starting at i x outWidth.
-    const long long rows = height >= 3 ? (height - 1) / 2 : 0;
-    const long long columns = width >= 3 ? (width - 1) / 2 : 0;
-    std::size_t blockEnd = 0;
-    if (rows > 0 && columns > 0) {
-        const long long lastRowStart = (rows - 1) * outWidth;
-        if (lastRowStart < 0) {
-            PyErr_Format(PyExc_ValueError,
-                         "Calculate: outWidth is negative (%d); output rows would start before the planes", outWidth);
-            return nullptr;
-        }
-        blockEnd = static_cast<std::size_t>(lastRowStart + columns);
+    if (block.rows > 0 && block.columns > 0 && block.lastRowStart < 0) {
+        PyErr_Format(PyExc_ValueError,
+                     "Calculate: outWidth is negative (%d); output rows would start before the planes", outWidth);
+        return nullptr;
     }
     // pos, a 32-bit int, runs through every index of the written block and ends at
     // rows x outWidth: both must fit it, or the output index would wrap.
-    const long long finalPos = rows * outWidth;
-    if (finalPos > INT_MAX || finalPos < INT_MIN || blockEnd > static_cast<std::size_t>(INT_MAX)) {
+    if (block.finalPos > INT_MAX || block.finalPos < INT_MIN || block.outputEnd > static_cast<std::size_t>(INT_MAX)) {
         PyErr_Format(PyExc_ValueError,
-                     "Calculate: %lld output rows placed outWidth = %d apart run past the range of pos", rows,
+                     "Calculate: %lld output rows placed outWidth = %d apart run past the range of pos", block.rows,
                      outWidth);
         return nullptr;
     }
-    if (!requireOutputPlanes("Calculate", blockEnd))
+    if (!requireOutputPlanes("Calculate", block.outputEnd))
         return nullptr;
     Calculate();
     Py_RETURN_NONE;
@@ -125,7 +119,7 @@ PyObject *wrapCalculateColorRange(PyObject *, PyObject *args)
 {
     if (!PyArg_ParseTuple(args, ":CalculateColorRange"))
         return nullptr;
-    if (!requireOutputPlanes("CalculateColorRange", productCount(outWidth, outHeight)))
+    if (!requireOutputPlanes("CalculateColorRange", colorRangeExtent()))
         return nullptr;
     CalculateColorRange();
     Py_RETURN_NONE;
@@ -144,7 +138,7 @@ PyObject *wrapSetColors(PyObject *, PyObject *args)
 {
     if (!PyArg_ParseTuple(args, ":SetColors"))
         return nullptr;
-    if (!requireOutputPlanes("SetColors", gridCount(outHeight, outWidth)))
+    if (!requireOutputPlanes("SetColors", setColorsExtent()))
         return nullptr;
     SetColors();
     Py_RETURN_NONE;
@@ -154,7 +148,7 @@ PyObject *wrapFlatten(PyObject *, PyObject *args)
 {
     if (!PyArg_ParseTuple(args, ":Flatten"))
         return nullptr;
-    if (!requireOutputPlanes("Flatten", productCount(outWidth, outHeight)))
+    if (!requireOutputPlanes("Flatten", flattenExtent()))
         return nullptr;
     Flatten();
     Py_RETURN_NONE;
@@ -165,7 +159,7 @@ PyObject *wrapRemoveNoise(PyObject *, PyObject *args)
     int limit;
     if (!PyArg_ParseTuple(args, "i:RemoveNoise", &limit))
         return nullptr;
-    if (!requireOutputPlanes("RemoveNoise", gridCount(outHeight, outWidth)))
+    if (!requireOutputPlanes("RemoveNoise", removeNoiseExtent()))
         return nullptr;
     RemoveNoise(limit);
     Py_RETURN_NONE;

@@ -8,6 +8,7 @@
 
 #include "../core/buffers.hpp"
 #include "../core/image_state.hpp"
+#include "../core/pass_extents.hpp"
 
 #include <cstdint>
 #include <cstring>
@@ -99,7 +100,7 @@ PyObject *wrapSetData(PyObject *, PyObject *args)
     Py_buffer picture;
     if (!PyArg_ParseTuple(args, "y*:SetData", &picture))
         return nullptr;
-    const std::size_t samples = productCount(width, height);
+    const std::size_t samples = setDataExtent();
     bool ok = true;
     if (static_cast<std::size_t>(picture.len) / 3 < samples) {
         PyErr_Format(PyExc_ValueError, "SetData: the picture holds %zd bytes, 3 x width x height = 3 x %d x %d needed",
@@ -119,7 +120,7 @@ PyObject *wrapGetData(PyObject *, PyObject *args)
 {
     if (!PyArg_ParseTuple(args, ":GetData"))
         return nullptr;
-    const std::size_t samples = productCount(outWidth, outHeight);
+    const std::size_t samples = getDataExtent();
     if (!requireBytes("GetData", "data", data, 3 * samples) || !requireOutputPlanes("GetData", samples))
         return nullptr;
     const unsigned char *text = GetData();

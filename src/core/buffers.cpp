@@ -4,6 +4,7 @@
 
 #include "image_state.hpp"
 #include "overlap.hpp"
+#include "pass_extents.hpp"
 #include "vector_clones.hpp"
 
 #include <cstdio>
@@ -89,7 +90,7 @@ bool CreateArrays()
 
 void SetData(const unsigned char *source)
 {
-    const std::size_t n = productCount(width, height);
+    const std::size_t n = setDataExtent();
     unsigned char *const r = red, *const g = green, *const b = blue, *const d = data;
     if (!anyOverlap({{r, n}, {g, n}, {b, n}, {d, n}})) {
         splitPicture(source, r, g, b, d, n);
@@ -106,7 +107,7 @@ void SetData(const unsigned char *source)
 
 unsigned char *GetData()
 {
-    const std::size_t n = productCount(outWidth, outHeight);
+    const std::size_t n = getDataExtent();
     const unsigned char *const r = outRed, *const g = outGreen, *const b = outBlue;
     unsigned char *const d = data;
     if (!anyOverlapBetween({{d, 3 * n}}, {{r, n}, {g, n}, {b, n}})) {

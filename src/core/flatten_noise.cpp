@@ -3,6 +3,7 @@
 
 #include "image_state.hpp"
 #include "overlap.hpp"
+#include "pass_extents.hpp"
 #include "pixel_tests.hpp"
 #include "vector_clones.hpp"
 
@@ -136,7 +137,7 @@ void removeNoiseByColumns(unsigned char *r, unsigned char *g, unsigned char *b, 
 
 void Flatten()
 {
-    const std::size_t n = productCount(outWidth, outHeight);
+    const std::size_t n = flattenExtent();
     unsigned char *const r = outRed, *const g = outGreen, *const b = outBlue;
     if (!anyOverlap({{r, n}, {g, n}, {b, n}})) {
         flattenPlanes(r, g, b, n);
@@ -151,7 +152,7 @@ void RemoveNoise(int limit)
 {
     const std::ptrdiff_t w = outWidth, h = outHeight;
     unsigned char *const r = outRed, *const g = outGreen, *const b = outBlue;
-    const std::size_t n = gridCount(outHeight, outWidth);
+    const std::size_t n = removeNoiseExtent();
     if (!anyOverlap({{r, n}, {g, n}, {b, n}})) {
         removeNoiseByColumns(r, g, b, w, h, limit);
         return;

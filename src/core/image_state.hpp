@@ -35,23 +35,3 @@ extern unsigned char topLeftPixel[3], topRightPixel[3];
 extern unsigned char bottomLeftPixel[3], bottomRightPixel[3];
 
 } // namespace vantrel
-
-#include <cstddef>
-
-namespace vantrel {
-
-// Iterations of a loop "j = 0 while j < a x b": the product when it is positive, else none.
-// The product is formed in 64 bits, so pictures of more than 2^31 samples still count right.
-inline std::size_t productCount(int a, int b)
-{
-    const long long n = static_cast<long long>(a) * b;
-    return n > 0 ? static_cast<std::size_t>(n) : 0;
-}
-
-// Samples visited by a loop over rows 0..rows-1 and, in each, columns 0..cols-1.
-inline std::size_t gridCount(int rows, int cols)
-{
-    return rows > 0 && cols > 0 ? static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) : 0;
-}
-
-} // namespace vantrel

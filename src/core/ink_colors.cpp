@@ -3,6 +3,7 @@
 
 #include "image_state.hpp"
 #include "overlap.hpp"
+#include "pass_extents.hpp"
 #include "pixel_tests.hpp"
 #include "vector_clones.hpp"
 
@@ -219,7 +220,7 @@ void CalculateColorRange()
 {
     int maxima[3] = {0, 0, 0};
     int minima[3] = {255, 255, 255};
-    measureInks(outRed, outGreen, outBlue, productCount(outWidth, outHeight), maxima, minima);
+    measureInks(outRed, outGreen, outBlue, colorRangeExtent(), maxima, minima);
     redInkMax = static_cast<unsigned char>(maxima[kRedInk]);
     redInkMin = static_cast<unsigned char>(minima[kRedInk]);
     greenInkMax = static_cast<unsigned char>(maxima[kGreenInk]);
@@ -273,7 +274,7 @@ void SetColors()
             levels[ink][L] = static_cast<unsigned char>(StandardizeColors(static_cast<unsigned char>(L), ink));
 
     const std::ptrdiff_t w = outWidth, h = outHeight;
-    const std::size_t n = gridCount(outHeight, outWidth);
+    const std::size_t n = setColorsExtent();
     unsigned char *const r = outRed, *const g = outGreen, *const b = outBlue;
     if (!anyOverlap({{r, n}, {g, n}, {b, n}})) {
         recolourPlanes(r, g, b, n, levels);

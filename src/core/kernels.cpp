@@ -3,6 +3,7 @@
 
 #include "image_state.hpp"
 #include "overlap.hpp"
+#include "pass_extents.hpp"
 #include "pixel_tests.hpp"
 #include "vector_clones.hpp"
 
@@ -140,12 +141,13 @@ void BSplineFilter() { storeAtPos(bSplineOf(0), bSplineOf(1), bSplineOf(2)); }
 void Calculate()
 {
     const std::ptrdiff_t w = width, h = height, outW = outWidth;
-    const std::ptrdiff_t rows = h >= 3 ? (h - 1) / 2 : 0;
-    const std::ptrdiff_t columns = w >= 3 ? (w - 1) / 2 : 0;
-    const std::size_t inputSamples = gridCount(height, width);
     // The written block spans rows placed outW apart; the caller guarantees it starts at or
     // after index 0, so its last sample bounds the range the pass stores into.
-    const std::size_t blockEnd = rows > 0 && columns > 0 ? static_cast<std::size_t>((rows - 1) * outW + columns) : 0;
+    const CalculateBlock block = calculateBlock();
+    const std::ptrdiff_t rows = static_cast<std::ptrdiff_t>(block.rows);
+    const std::ptrdiff_t columns = static_cast<std::ptrdiff_t>(block.columns);
+    const std::size_t inputSamples = block.inputSamples;
+    const std::size_t blockEnd = block.outputEnd;
     unsigned char *const r = red, *const g = green, *const b = blue;
     unsigned char *const outR = outRed, *const outG = outGreen, *const outB = outBlue;
 
