@@ -121,35 +121,46 @@ PyMethodDef varlinkMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyTypeObject varlinkType = [] {
-    // The object header as the interpreter's own initialiser sets it; every other slot starts
-    // empty and only those the type uses are filled below.
-    struct Header {
-        PyVarObject ob_base;
-    } const header = {PyVarObject_HEAD_INIT(nullptr, 0)};
-    PyTypeObject type{};
-    type.ob_base = header.ob_base;
-    type.tp_name = "varlink";
-    type.tp_basicsize = sizeof(varlinkObject);
-    type.tp_itemsize = 0;
-    type.tp_repr = varlinkRepr;
-    type.tp_str = varlinkStr;
-    type.tp_getattro = varlinkGetAttr;
-    type.tp_setattro = varlinkSetAttr;
-    type.tp_flags = Py_TPFLAGS_DEFAULT;
-    type.tp_doc = "The variables of the vantrel module as attributes: the picture sizes, pos, the buffer "
-                  "pointers, the ink-range bytes and the neighbourhood registers.";
-    type.tp_methods = varlinkMethods;
-    return type;
-}();
+const char varlinkDoc[] = "The variables of the vantrel module as attributes: the picture sizes, pos, the buffer "
+                          "pointers, the ink-range bytes and the neighbourhood registers.";
+
+PyType_Slot varlinkSlots[] = {
+    {Py_tp_repr, reinterpret_cast<void *>(varlinkRepr)},
+    {Py_tp_str, reinterpret_cast<void *>(varlinkStr)},
+    {Py_tp_getattro, reinterpret_cast<void *>(varlinkGetAttr)},
+    {Py_tp_setattro, reinterpret_cast<void *>(varlinkSetAttr)},
+    {Py_tp_methods, varlinkMethods},
+    {Py_tp_doc, const_cast<char *>(varlinkDoc)},
+    {0, nullptr},
+};
+
+// Like a static type: no instances made from Python, no subclasses, no attributes set on it.
+// The type's name is "varlink", of the module vantrel.
+PyType_Spec varlinkSpec = {
+    "vantrel.varlink",
+    sizeof(varlinkObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+    varlinkSlots,
+};
+
+// The type, made on first use and kept for the life of the process.
+PyTypeObject *varlinkType()
+{
+    static PyObject *type = nullptr;
+    if (type == nullptr)
+        type = PyType_FromSpec(&varlinkSpec);
+    return reinterpret_cast<PyTypeObject *>(type);
+}
 
 } // namespace
 
 PyObject *varlinkCreate()
 {
-    if (PyType_Ready(&varlinkType) < 0)
+    PyTypeObject *type = varlinkType();
+    if (type == nullptr)
         return nullptr;
-    varlinkObject *link = PyObject_New(varlinkObject, &varlinkType);
+    varlinkObject *link = PyObject_New(varlinkObject, type);
     if (link == nullptr)
         return nullptr;
     link->count = 0;

@@ -50,6 +50,17 @@ def test_introspection_sees_the_30_names():
     assert "varlink" in pydoc.render_doc(c)
 
 
+def test_the_varlink_type_is_closed_like_a_static_type():
+    kind = type(c)
+    assert kind.__name__ == "varlink"
+    with pytest.raises(TypeError, match="cannot create"):
+        kind()
+    with pytest.raises(TypeError, match="not an acceptable base type"):
+        type("Sub", (kind,), {})
+    with pytest.raises(TypeError, match="immutable type"):
+        kind.extra = 1
+
+
 def test_initial_values():
     out = run_fresh("c = vantrel.cvar\nprint([getattr(c, n) for n in " + repr(NAMES[:21]) + "])")
     assert out == repr([0] * 5 + ["NULL"] * 7 + [0] * 9) + "\n"
