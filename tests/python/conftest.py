@@ -8,13 +8,13 @@ import pytest
 
 import vantrel
 
-INK_BYTES = [f"{ink}Ink{part}" for ink in ("red", "green", "blue") for part in ("Max", "Min", "Range")]
+from model import INK_BYTES, INTEGERS
 
 
 def reset_state():
     """Releases the buffers and sets every variable and register back to its load-time zero."""
     vantrel.Cleanup()
-    for name in ("pos", "width", "height", "outWidth", "outHeight", *INK_BYTES):
+    for name in (*INTEGERS, *INK_BYTES):
         setattr(vantrel.cvar, name, 0)
     for name in dir(vantrel):
         if name.startswith("Set") and name.endswith("Pixel"):  # the nine register setters

@@ -6,20 +6,10 @@ import pytest
 
 import vantrel
 from conftest import allocate, get_output, register
+from model import REGISTERS
 
 c = vantrel.cvar
 
-REGISTERS = [
-    "leftPixel",
-    "centerPixel",
-    "rightPixel",
-    "topPixel",
-    "bottomPixel",
-    "topLeftPixel",
-    "topRightPixel",
-    "bottomLeftPixel",
-    "bottomRightPixel",
-]
 SETTERS = {name: getattr(vantrel, "Set" + name[0].upper() + name[1:]) for name in REGISTERS}
 BSPLINE = np.array([[1, 2, 1], [2, 4, 2], [1, 2, 1]])
 

@@ -9,21 +9,12 @@ import sysconfig
 from pathlib import Path
 
 import vantrel
+from model import REGISTERS as MODEL_REGISTERS
 
 # Where pip installed the package; the module under test may be another build placed in front.
 INSTALLED = Path(sysconfig.get_path("platlib"))
 STUB = INSTALLED / "vantrel.pyi"
-REGISTERS = {
-    "leftPixel",
-    "centerPixel",
-    "rightPixel",
-    "topPixel",
-    "bottomPixel",
-    "topLeftPixel",
-    "topRightPixel",
-    "bottomLeftPixel",
-    "bottomRightPixel",
-}
+REGISTERS = set(MODEL_REGISTERS)
 
 
 def stub_tree():
