@@ -27,7 +27,7 @@ from pathlib import Path
 BENCH = Path(__file__).resolve().parent
 ROOT = BENCH.parent
 SAMPLES = ROOT.parent / "shared" / "samples"
-PHOTO = SAMPLES / "imagelabs-whiteboard2.jpg"
+PHOTO_NAME = "imagelabs-whiteboard2.jpg"
 OUT = ROOT / "build" / "speed"
 MIB = 1024 * 1024
 
@@ -112,9 +112,9 @@ def summary(runs: list[Run]) -> dict[str, float]:
     return {"seconds": statistics.median(r.seconds for r in runs), "peak_mib": max(r.peak_mib for r in runs)}
 
 
-def folder_of_photos(count: int) -> list[Path]:
+def folder_of_photos(samples: Path, count: int) -> list[Path]:
     """count copies of the sample photos, in turn, in a folder of their own."""
-    photos = sorted(SAMPLES.glob("*.jpg"))
+    photos = sorted(samples.glob("*.jpg"))
     folder = fresh(OUT / "folder")
     copies = []
     for i in range(count):
@@ -125,14 +125,14 @@ def folder_of_photos(count: int) -> list[Path]:
     return copies
 
 
-def large_scan(megapixels: float) -> Path:
+def large_scan(photo_path: Path, megapixels: float) -> Path:
     """A scan of about megapixels, the whiteboard photo enlarged, kept between runs."""
     path = OUT / f"scan-{megapixels:g}mp.png"
     if not path.exists():
         from PIL import Image
 
         log(f"making a {megapixels:g} MP scan")
-        with Image.open(PHOTO) as photo:
+        with Image.open(photo_path) as photo:
             scale = (megapixels * 1e6 / (photo.width * photo.height)) ** 0.5
             big = photo.convert("RGB").resize(
                 (round(photo.width * scale), round(photo.height * scale)), Image.Resampling.BILINEAR
@@ -141,9 +141,9 @@ def large_scan(megapixels: float) -> Path:
     return path
 
 
-def breakdown(python: str) -> str:
+def breakdown(python: str, photo: Path) -> str:
     """Where the time goes inside one photo, from a process of its own."""
-    result = subprocess.run([python, str(BENCH / "stages.py"), str(PHOTO)], capture_output=True, text=True, check=True)
+    result = subprocess.run([python, str(BENCH / "stages.py"), str(photo)], capture_output=True, text=True, check=True)
     return result.stdout
 
 
@@ -158,21 +158,25 @@ def main() -> int:
     parser.add_argument("--skip-large", action="store_true")
     parser.add_argument("--skip-noteshrink", action="store_true")
     parser.add_argument("--skip-stages", action="store_true", help="no breakdown inside one photo")
+    parser.add_argument("--samples", type=Path, default=SAMPLES, help=f"the sample photos (default {SAMPLES})")
     arguments = parser.parse_args()
+    photo = arguments.samples / PHOTO_NAME
+    if not photo.exists():
+        parser.error(f"{photo} is missing: give the folder of the sample photos with --samples")
     noteshrink = None if arguments.skip_noteshrink else noteshrink_command()
     OUT.mkdir(parents=True, exist_ok=True)
     report: dict[str, object] = {}
     lines = [f"vantrel: `{arguments.vantrel}`, {os.cpu_count()} cores", ""]
 
-    log(f"one photo: {PHOTO.name}")
-    commands = {"vantrel": lambda: vantrel_line(arguments.vantrel, [PHOTO], fresh(OUT / "one-vantrel"), [])}
+    log(f"one photo: {photo.name}")
+    commands = {"vantrel": lambda: vantrel_line(arguments.vantrel, [photo], fresh(OUT / "one-vantrel"), [])}
     if noteshrink:
-        commands["noteshrink"] = lambda: noteshrink_line(noteshrink, [PHOTO], fresh(OUT / "one-noteshrink"))
+        commands["noteshrink"] = lambda: noteshrink_line(noteshrink, [photo], fresh(OUT / "one-noteshrink"))
     one = {name: summary(runs) for name, runs in alternate(commands, arguments.runs).items()}
     report["one_photo"] = one
 
     log("folder of 24 photos")
-    photos = folder_of_photos(24)
+    photos = folder_of_photos(arguments.samples, 24)
     commands = {"vantrel": lambda: vantrel_line(arguments.vantrel, [photos[0].parent], fresh(OUT / "many-vantrel"), [])}
     if noteshrink:
         commands["noteshrink"] = lambda: noteshrink_line(noteshrink, photos, fresh(OUT / "many-noteshrink"))
@@ -184,7 +188,7 @@ def main() -> int:
         "|---|---|---|---|---|---|",
     ]
     for title, figures in (
-        (f"one photo ({PHOTO.name}, median of {arguments.runs})", one),
+        (f"one photo ({photo.name}, median of {arguments.runs})", one),
         ("folder of 24 photos, default settings", many),
     ):
         ours, peer = figures["vantrel"], figures.get("noteshrink")
@@ -197,7 +201,7 @@ def main() -> int:
             lines.append(f"| {title} | {ours['seconds']:.3f} | | | {ours['peak_mib']:.0f} | |")
 
     if not arguments.skip_large:
-        scan = large_scan(arguments.large)
+        scan = large_scan(photo, arguments.large)
         from PIL import Image
 
         with Image.open(scan) as image:
@@ -212,7 +216,7 @@ def main() -> int:
         ]
 
     if not arguments.skip_stages:
-        stages = breakdown(str(Path(arguments.vantrel).parent / "python"))
+        stages = breakdown(str(Path(arguments.vantrel).parent / "python"), photo)
         report["stages"] = stages
         lines += ["", "Inside one photo (one process, best of 3):", "", "```", stages.rstrip(), "```"]
     text = "\n".join(lines) + "\n"
