@@ -9,7 +9,7 @@ L* < DARK_LIGHTNESS.
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, fields
 
 import numpy as np
 from PIL import Image
@@ -82,21 +82,7 @@ class Counts:
     per_class: dict[int, list[int]] = field(default_factory=dict)  # label: [pixels, right]
 
     def add(self, other: Counts) -> None:
-        for name in (
-            "true_ink",
-            "output_ink",
-            "both_ink",
-            "faint",
-            "faint_found",
-            "coloured",
-            "coloured_right",
-            "black",
-            "black_right",
-            "paper",
-            "paper_clean",
-            "rule",
-            "rule_dark",
-        ):
+        for name in (counter.name for counter in fields(self) if counter.name != "per_class"):
             setattr(self, name, getattr(self, name) + getattr(other, name))
         for label, (pixels, right) in other.per_class.items():
             mine = self.per_class.setdefault(label, [0, 0])

@@ -99,16 +99,9 @@ def run_passes(passes: tuple[str, ...], speck_limit: int) -> None:
 
 
 def read_output(out_width: int, out_height: int, exact_black: bool) -> RGBArray:
-    """The output planes as an array. With exact_black every sample is read as it is (black
-    stays 0); without, as GetData delivers them, a 0 written as 1."""
-    if exact_black:
-        samples = _steps.module_output(True)
-    else:
-        count = 3 * out_width * out_height
-        samples = bytearray(vantrel.GetData()[:count])
-        if len(samples) < count:  # cannot happen: GetData writes no zero byte
-            raise RuntimeError(f"GetData returned {len(samples)} bytes, {count} expected")
-    return np.frombuffer(samples, np.uint8).reshape(out_height, out_width, 3)
+    """The output planes as an array, read in one step. With exact_black every sample is as it
+    is (black stays 0); without, as GetData delivers them, a 0 written as 1."""
+    return np.frombuffer(_steps.module_output(exact_black), np.uint8).reshape(out_height, out_width, 3)
 
 
 def draw_inks(halved: RGBArray, exponent: float, rules: InkRules = INK_RULES) -> Cleaned:
@@ -178,7 +171,7 @@ def clean_picture(
                 # samples SetData would split there, with no evened copy of the whole picture.
                 _steps.even_into_module(samples_of(picture), exponent)
             else:
-                vantrel.SetData(np.asarray(picture).data if isinstance(picture, Image.Image) else picture.data)
+                vantrel.SetData(np.asarray(picture).data)
             if consume and isinstance(picture, Image.Image):
                 picture.close()
             vantrel.Calculate()

@@ -124,4 +124,11 @@ void evenBackground(const std::uint8_t *rgb, std::size_t width, std::size_t heig
     });
 }
 
+void evenPicture(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes,
+                 double exponent, const EvenedTarget &target)
+{
+    const PaperEstimate paper = estimatePaper(rgb, width, height, pixelBytes);
+    evenBackground(rgb, width, height, pixelBytes, paper, makeToneTable(exponent), target);
+}
+
 } // namespace steps

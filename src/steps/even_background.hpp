@@ -32,4 +32,9 @@ struct EvenedTarget {
 void evenBackground(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes,
                     const PaperEstimate &paper, const ToneTable &tone, const EvenedTarget &target);
 
+// The whole evening: the paper estimate of the picture, the tone table of exponent, and the
+// evened picture written to the target.
+void evenPicture(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes,
+                 double exponent, const EvenedTarget &target);
+
 } // namespace steps

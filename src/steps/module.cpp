@@ -36,6 +36,30 @@ bool requirePicture(const Py_buffer &picture, long long width, long long height,
     return true;
 }
 
+// Checks the exponent of the evening's curve; sets the exception.
+bool requireExponent(double exponent, const char *name)
+{
+    if (exponent > 0 && std::isfinite(exponent))
+        return true;
+    PyErr_Format(PyExc_ValueError, "%s: the exponent must be a positive number", name);
+    return false;
+}
+
+// Runs work with the interpreter lock released; false when it ran out of memory (no exception
+// is set: the caller cleans up first, then reports it).
+template <class Work> bool withoutInterpreterLock(Work work)
+{
+    bool done = true;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        work();
+    } catch (const std::bad_alloc &) {
+        done = false;
+    }
+    Py_END_ALLOW_THREADS
+    return done;
+}
+
 // even_background(picture, width, height, exponent) -> bytearray (writable, for NumPy views)
 PyObject *evenBackground(PyObject *, PyObject *args)
 {
@@ -44,35 +68,22 @@ PyObject *evenBackground(PyObject *, PyObject *args)
     double exponent;
     if (!PyArg_ParseTuple(args, "y*LLd:even_background", &picture, &width, &height, &exponent))
         return nullptr;
-    PyObject *result = nullptr;
-    if (!requirePicture(picture, width, height, "even_background")) {
+    if (!requirePicture(picture, width, height, "even_background") || !requireExponent(exponent, "even_background")) {
         PyBuffer_Release(&picture);
         return nullptr;
     }
-    if (!(exponent > 0 && std::isfinite(exponent))) {
-        PyBuffer_Release(&picture);
-        PyErr_SetString(PyExc_ValueError, "even_background: the exponent must be a positive number");
-        return nullptr;
-    }
-    result = PyByteArray_FromStringAndSize(nullptr, picture.len);
+    PyObject *result = PyByteArray_FromStringAndSize(nullptr, picture.len);
     if (result == nullptr) {
         PyBuffer_Release(&picture);
         return nullptr;
     }
-    bool outOfMemory = false;
-    Py_BEGIN_ALLOW_THREADS
-    try {
-        const auto *rgb = static_cast<const std::uint8_t *>(picture.buf);
-        const steps::PaperEstimate paper = steps::estimatePaper(rgb, std::size_t(width), std::size_t(height));
-        const steps::ToneTable tone = steps::makeToneTable(exponent);
-        auto *out = reinterpret_cast<std::uint8_t *>(PyByteArray_AS_STRING(result));
-        steps::evenBackground(rgb, std::size_t(width), std::size_t(height), 3, paper, tone, steps::EvenedTarget{out});
-    } catch (const std::bad_alloc &) {
-        outOfMemory = true;
-    }
-    Py_END_ALLOW_THREADS
+    const steps::EvenedTarget target{reinterpret_cast<std::uint8_t *>(PyByteArray_AS_STRING(result))};
+    const bool done = withoutInterpreterLock([&] {
+        steps::evenPicture(static_cast<const std::uint8_t *>(picture.buf), std::size_t(width), std::size_t(height), 3,
+                           exponent, target);
+    });
     PyBuffer_Release(&picture);
-    if (outOfMemory) {
+    if (!done) {
         Py_DECREF(result);
         return PyErr_NoMemory();
     }
@@ -223,10 +234,8 @@ PyObject *evenIntoModule(PyObject *, PyObject *args)
     double exponent;
     if (!PyArg_ParseTuple(args, "Od:even_into_module", &given, &exponent))
         return nullptr;
-    if (!(exponent > 0 && std::isfinite(exponent))) {
-        PyErr_SetString(PyExc_ValueError, "even_into_module: the exponent must be a positive number");
+    if (!requireExponent(exponent, "even_into_module"))
         return nullptr;
-    }
     ModulePlanes planes;
     if (!modulePlanes(false, planes))
         return nullptr;
@@ -245,21 +254,14 @@ PyObject *evenIntoModule(PyObject *, PyObject *args)
             PyBuffer_Release(&picture);
         return nullptr;
     }
-    bool outOfMemory = false;
-    Py_BEGIN_ALLOW_THREADS
-    try {
-        const std::size_t width = std::size_t(planes.width), height = std::size_t(planes.height);
-        const steps::PaperEstimate paper = steps::estimatePaper(samples, width, height, pixelBytes);
-        const steps::ToneTable tone = steps::makeToneTable(exponent);
-        steps::evenBackground(samples, width, height, pixelBytes, paper, tone,
-                              steps::EvenedTarget{nullptr, planes.red, planes.green, planes.blue});
-    } catch (const std::bad_alloc &) {
-        outOfMemory = true;
-    }
-    Py_END_ALLOW_THREADS
+    const steps::EvenedTarget target{nullptr, planes.red, planes.green, planes.blue};
+    const bool done = withoutInterpreterLock([&] {
+        steps::evenPicture(samples, std::size_t(planes.width), std::size_t(planes.height), pixelBytes, exponent,
+                           target);
+    });
     if (picture.obj != nullptr)
         PyBuffer_Release(&picture);
-    if (outOfMemory)
+    if (!done)
         return PyErr_NoMemory();
     Py_RETURN_NONE;
 }
@@ -312,13 +314,9 @@ PyObject *classifyInk(PyObject *, PyObject *args)
                           &fullLevel, &minStroke, &chromaCut))
         return nullptr;
     if (!requirePicture(picture, width, height, "classify_ink") || !requireLevel(inkLevel, "ink_level") ||
-        !requireLevel(seedLevel, "seed_level") || !requireLevel(fullLevel, "full_level")) {
+        !requireLevel(seedLevel, "seed_level") || !requireLevel(fullLevel, "full_level") ||
+        !requireExponent(exponent, "classify_ink")) {
         PyBuffer_Release(&picture);
-        return nullptr;
-    }
-    if (!(exponent > 0 && std::isfinite(exponent))) {
-        PyBuffer_Release(&picture);
-        PyErr_SetString(PyExc_ValueError, "classify_ink: the exponent must be a positive number");
         return nullptr;
     }
     if (minStroke < 0 || !(chromaCut >= 0)) {
@@ -340,17 +338,13 @@ PyObject *classifyInk(PyObject *, PyObject *args)
         return nullptr;
     }
     steps::InkHistogram histogram;
-    bool outOfMemory = false;
-    Py_BEGIN_ALLOW_THREADS
-    try {
+    auto *out = reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(codes));
+    const bool done = withoutInterpreterLock([&] {
         steps::classifyInk(static_cast<const std::uint8_t *>(picture.buf), std::size_t(width), std::size_t(height),
-                           rules, reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(codes)), histogram);
-    } catch (const std::bad_alloc &) {
-        outOfMemory = true;
-    }
-    Py_END_ALLOW_THREADS
+                           rules, out, histogram);
+    });
     PyBuffer_Release(&picture);
-    if (outOfMemory) {
+    if (!done) {
         Py_DECREF(codes);
         return PyErr_NoMemory();
     }
