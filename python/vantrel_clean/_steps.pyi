@@ -39,3 +39,9 @@ def even_into_module(picture: Picture | tuple[object, object], exponent: float, 
 def module_output(exact: bool, /) -> bytearray:
     """The vantrel module's output planes interleaved: samples as they are (exact) or with 0
     written as 1, as GetData delivers them."""
+
+def set_thread_limit(limit: int, /) -> None:
+    """The most threads one step may use from now on; 0 for one per core this process may use."""
+
+def thread_limit() -> int:
+    """The most threads one step uses now."""

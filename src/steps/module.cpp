@@ -13,6 +13,7 @@
 #include "ink_classes.hpp"
 #include "ink_votes.hpp"
 #include "paper_estimate.hpp"
+#include "row_ranges.hpp"
 
 namespace {
 
@@ -388,7 +389,28 @@ PyObject *voteInks(PyObject *, PyObject *args)
     return result;
 }
 
+// set_thread_limit(limit): the most threads one step may use from now on; 0 for one per usable
+// core. A batch running a worker process per core gives each worker 1.
+PyObject *setThreadLimit(PyObject *, PyObject *args)
+{
+    long long limit;
+    if (!PyArg_ParseTuple(args, "L:set_thread_limit", &limit))
+        return nullptr;
+    if (limit < 0 || limit > 1024) {
+        PyErr_Format(PyExc_ValueError, "set_thread_limit: the limit must be 0 to 1024, not %lld", limit);
+        return nullptr;
+    }
+    steps::setThreadLimit(std::size_t(limit));
+    Py_RETURN_NONE;
+}
+
+// thread_limit() -> int: the most threads one step uses now.
+PyObject *threadLimit(PyObject *, PyObject *) { return PyLong_FromSize_t(steps::threadLimit()); }
+
 PyMethodDef methods[] = {
+    {"set_thread_limit", setThreadLimit, METH_VARARGS,
+     "set_thread_limit(limit, /)\n--\n\nThe most threads one step may use; 0 for one per usable core."},
+    {"thread_limit", threadLimit, METH_NOARGS, "thread_limit()\n--\n\nThe most threads one step uses now."},
     {"vote_inks", voteInks, METH_VARARGS, "vote_inks(indexes, width, height, radius) -> bytes"},
     {"even_background", evenBackground, METH_VARARGS, "even_background(picture, width, height, exponent) -> bytes"},
     {"even_into_module", evenIntoModule, METH_VARARGS,
