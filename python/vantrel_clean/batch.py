@@ -4,105 +4,200 @@ file so that a bad file never stops the others."""
 
 from __future__ import annotations
 
+import errno
 import os
+import re
+import stat
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from concurrent.futures import Executor, Future, ThreadPoolExecutor, as_completed
+from concurrent.futures import BrokenExecutor, Executor, Future, ThreadPoolExecutor, as_completed
 from dataclasses import dataclass
 from pathlib import Path
 from typing import TYPE_CHECKING
 
 from PIL import Image
 
-from .options import CleanOptions
-from .pictures import SUFFIXES, PictureError, read_picture, save_picture
+from .options import CleanOptions, check_options
+from .pictures import SUFFIXES, PictureError, check_format, check_quality, read_picture, save_picture
+from .workers import WorkerDied
 
 if TYPE_CHECKING:
-    from .road import Cleaned, RGBArray
+    from .road import Cleaned
 
 
 @dataclass(frozen=True)
 class Job:
-    """One input file and where its result goes (output None: the result is only kept)."""
+    """One page of an input file and where its result goes (output None: the result is only
+    kept). page counts from 0 in a file of several pages (a TIFF's frames, a PDF's pages); None
+    is a file's only or first page. note is a remark for the user that is not a failure."""
 
     source: Path
     output: Path | None
+    page: int | None = None
+    note: str | None = None
+
+    @property
+    def name(self) -> str:
+        """The source as messages name it: the file, with its page when it has several."""
+        return str(self.source) if self.page is None else f"{self.source} (page {self.page + 1})"
 
 
 @dataclass(frozen=True)
 class Outcome:
-    """What became of one job: error is None on success; page holds the cleaned picture when
-    the batch was asked to keep it (for a PDF)."""
+    """What became of one job: error is None on success; page holds the cleaned page, encoded
+    as the file a PDF embeds (see pdf_output.pdf_page), when the batch was asked to keep it.
+    name is the source as messages name it; note a remark that is not a failure (an animation's
+    frames left out, a page left out of the PDF)."""
 
     source: Path
     output: Path | None
     error: str | None = None
-    page: RGBArray | None = None
+    page: bytes | None = None
+    name: str = ""
+    note: str | None = None
 
     @property
     def ok(self) -> bool:
         return self.error is None
 
+    def __post_init__(self) -> None:
+        if not self.name:
+            object.__setattr__(self, "name", str(self.source))
+
 
 def picture_suffixes() -> frozenset[str]:
-    """The file name endings Pillow can open, for picking pictures out of folders."""
+    """The file name endings of the files a folder's search takes: what Pillow can open (but
+    its video formats), and PDFs where pypdfium2 is installed."""
+    from .pages import pdf_supported
+
     Image.init()
-    return frozenset(suffix.lower() for suffix, fmt in Image.registered_extensions().items() if fmt in Image.OPEN)
+    suffixes = {
+        suffix.lower() for suffix, fmt in Image.registered_extensions().items() if fmt in Image.OPEN and fmt != "MPEG"
+    }
+    if pdf_supported():
+        suffixes.add(".pdf")
+    return frozenset(suffixes)
 
 
-def _inside(path: Path, folder: Path) -> bool:
-    try:
-        path.relative_to(folder)
-        return True
-    except ValueError:
-        return False
+def natural_key(name: str) -> tuple[tuple[int, int | str], ...]:
+    """Orders names as people do: page2 before page10, case aside."""
+    return tuple((1, int(part)) if part.isdigit() else (0, part.casefold()) for part in re.split(r"(\d+)", name))
+
+
+def real(path: Path) -> Path:
+    """The path with every link followed, as far as it goes: never raises, even for a loop."""
+    return Path(os.path.realpath(path))
+
+
+def unreadable(path: Path, error: OSError) -> str:
+    if error.errno == errno.ENOENT:
+        return "cannot read it: no such file or folder"
+    return f"cannot read it: {error.strerror or error}"
+
+
+def search_folder(
+    folder: Path, outdir: Path | None, suffixes: frozenset[str], refused: list[Outcome], skipped: list[Path]
+) -> list[Path]:
+    """The picture files under folder, in natural order, folder by folder; unreadable folders
+    and special files go to refused, files whose names are not pictures' to skipped."""
+    pictures: list[Path] = []
+
+    def failed(error: OSError) -> None:
+        where = Path(error.filename) if error.filename else folder
+        refused.append(Outcome(where, None, f"cannot read this folder: {error.strerror or error}"))
+
+    for name, subfolders, files in os.walk(folder, onerror=failed):
+        here = Path(name)
+        # The output folder may lie inside an input folder: never clean results again.
+        subfolders[:] = sorted(
+            (s for s in subfolders if not s.startswith(".") and not (outdir and real(here / s) == outdir)),
+            key=natural_key,
+        )
+        for file in sorted(files, key=natural_key):
+            path = here / file
+            if file.startswith("."):
+                continue
+            if Path(file).suffix.lower() not in suffixes:
+                skipped.append(path)
+                continue
+            try:
+                mode = os.stat(path).st_mode
+            except OSError as error:  # a broken link, a loop of links
+                refused.append(Outcome(path, None, unreadable(path, error)))
+                continue
+            if not stat.S_ISREG(mode):
+                refused.append(Outcome(path, None, "not a regular file"))
+                continue
+            pictures.append(path)
+    return pictures
 
 
 def plan(
-    inputs: Iterable[str | os.PathLike[str]], output_dir: str | os.PathLike[str] | None, fmt: str = "png"
+    inputs: Iterable[str | os.PathLike[str]],
+    output_dir: str | os.PathLike[str] | None,
+    fmt: str = "png",
+    *,
+    skipped: list[Path] | None = None,
 ) -> tuple[list[Job], list[Outcome]]:
-    """Expands files and folders (recursively, sorted) into jobs, and refuses the inputs that
-    cannot work: missing files, empty folders, an output that would overwrite an input or that
-    two inputs would share. A folder's pictures keep their relative paths under output_dir."""
-    outdir = Path(output_dir).resolve() if output_dir is not None else None
+    """Expands files and folders (recursively, in natural order) into jobs, one a page, and
+    refuses the inputs that cannot work: missing files, special files, unreadable or empty
+    folders, an output that would overwrite an input or that two inputs would share. A folder's
+    pictures keep their relative paths under output_dir; the pages of a file of several are
+    named NAME-p1, NAME-p2, ... Files in folders whose names are not pictures' are left out, and
+    listed in skipped when it is given."""
+    from .pages import count_pages
+
+    check_format(fmt)
+    outdir = real(Path(output_dir)) if output_dir is not None else None
     suffixes = picture_suffixes()
-    found: list[tuple[Path, Path]] = []  # (source, output path relative to outdir)
+    found: list[tuple[Path, Path]] = []  # (source, output path relative to outdir, without suffix)
     refused: list[Outcome] = []
+    left_out: list[Path] = [] if skipped is None else skipped
     for given in inputs:
         path = Path(given)
-        if path.is_dir():
-            pictures = []
-            for folder, subfolders, files in os.walk(path):
-                here = Path(folder)
-                # The output folder may lie inside an input folder: never clean results again.
-                subfolders[:] = sorted(
-                    s for s in subfolders if not s.startswith(".") and not (outdir and (here / s).resolve() == outdir)
-                )
-                pictures += [
-                    here / f for f in sorted(files) if not f.startswith(".") and Path(f).suffix.lower() in suffixes
-                ]
-            if not pictures:
+        if os.fspath(given) == "":
+            refused.append(Outcome(path, None, "an empty name is no file or folder"))
+            continue
+        try:
+            mode = os.stat(path).st_mode
+        except OSError as error:
+            refused.append(Outcome(path, None, unreadable(path, error)))
+            continue
+        if stat.S_ISDIR(mode):
+            before = len(refused)
+            pictures = search_folder(path, outdir, suffixes, refused, left_out)
+            if not pictures and len(refused) == before:
                 refused.append(Outcome(path, None, "no pictures in this folder"))
-            found += [(p, p.relative_to(path).with_suffix(SUFFIXES[fmt])) for p in pictures]
-        elif path.exists():
-            found.append((path, Path(path.stem + SUFFIXES[fmt])))
+            found += [(p, p.relative_to(path).with_suffix("")) for p in pictures]
+        elif stat.S_ISREG(mode):
+            found.append((path, Path(path.stem)))
         else:
-            refused.append(Outcome(path, None, "cannot read it: no such file or folder"))
+            refused.append(Outcome(path, None, "not a regular file"))
 
-    sources = {source.resolve() for source, _ in found}
+    suffix = SUFFIXES[fmt]
+    sources = {real(source) for source, _ in found}
     jobs: list[Job] = []
     claimed: dict[Path, Path] = {}
-    for source, relative in found:
-        if outdir is None:
-            jobs.append(Job(source, None))
+    for source, stem in found:
+        pages = count_pages(source)
+        if pages.count == 0:
+            refused.append(Outcome(source, None, "a PDF without pages"))
             continue
-        output = outdir / relative
-        if output.resolve() in sources:
-            refused.append(Outcome(source, output, f"output {output} would overwrite an input"))
-        elif output in claimed:
-            refused.append(Outcome(source, output, f"output {output} is already the output of {claimed[output]}"))
-        else:
-            claimed[output] = source
-            jobs.append(Job(source, output))
+        numbers: list[int | None] = [None] if pages.count == 1 else list(range(pages.count))
+        for number in numbers:
+            job = Job(source, None, number, pages.note)
+            if outdir is None:
+                jobs.append(job)
+                continue
+            name = stem.name if number is None else f"{stem.name}-p{number + 1}"
+            output = outdir / stem.parent / f"{name}{suffix}"
+            if real(output) in sources:
+                refused.append(Outcome(source, output, f"output {output} would overwrite an input", name=job.name))
+            elif output in claimed:
+                reason = f"output {output} is already the output of {claimed[output]}"
+                refused.append(Outcome(source, output, reason, name=job.name))
+            else:
+                claimed[output] = source
+                jobs.append(Job(source, output, number, pages.note))
     return jobs, refused
 
 
@@ -127,30 +222,68 @@ def clean_into(
     return cleaned
 
 
+@dataclass(frozen=True)
+class PageReader:
+    """Reads one page of a file (see pages.read_page): a picklable `read` for clean_job."""
+
+    page: int | None = None
+    dpi: float | None = None
+    max_pixels: int | None = None
+
+    def __call__(self, source: Path) -> Image.Image:
+        from .pages import read_page
+
+        return read_page(source, self.page, self.dpi, self.max_pixels)
+
+
 def clean_job(
     job: Job,
     options: CleanOptions,
     fmt: str = "png",
     quality: int | None = None,
     keep_page: bool = False,
-    read: Callable[[Path], Image.Image] = read_picture,
+    read: Callable[[Path], Image.Image] | None = None,
+    *,
+    dpi: float | None = None,
+    max_pixels: int | None = None,
 ) -> Outcome:
     """Runs one job to an outcome; a picture that fails gives its reason instead of raising.
     A module-level function so that process pools and clusters can ship it. read decodes the
-    source (by default read_picture)."""
+    source (by default the job's page, rendered at dpi for a PDF, refused past max_pixels).
+    With keep_page, the outcome carries the page as a PDF embeds it, even when the output
+    cannot be written."""
+    from .pdf_output import PageError, pdf_page
     from .road import PictureTooSmall
 
+    reader = read or PageReader(job.page, dpi, max_pixels)
+    name, note = job.name, job.note
+
+    def failed(reason: str, page: bytes | None = None) -> Outcome:
+        return Outcome(job.source, job.output, reason, page, name, note)
+
     try:
-        cleaned = clean_into(job.source, job.output, options, fmt, quality, read)
-    except PictureTooSmall as error:
-        return Outcome(job.source, job.output, str(error))
-    except PictureError as error:
-        return Outcome(job.source, job.output, str(error))
+        cleaned = clean_into(job.source, None, options, fmt, quality, reader)
+    except (PictureTooSmall, PictureError) as error:
+        return failed(str(error))
     except MemoryError:
-        return Outcome(job.source, job.output, "not enough memory to clean it")
-    except OSError as error:
-        return Outcome(job.source, job.output, f"cannot write {job.output}: {error.strerror or error}")
-    return Outcome(job.source, job.output, None, cleaned.rgb() if keep_page else None)
+        return failed("not enough memory to clean it")
+    page: bytes | None = None
+    if keep_page:
+        try:
+            page = pdf_page(cleaned)
+        except PageError as error:
+            note = f"left out of the PDF: {error}"
+    if job.output is not None:
+        try:
+            job.output.parent.mkdir(parents=True, exist_ok=True)
+            save_picture(cleaned, job.output, fmt, quality)
+        except OSError as error:
+            return failed(f"cannot write {job.output}: {error.strerror or error}", page)
+        except ValueError as error:
+            return failed(f"cannot write {job.output}: {error}", page)
+        except MemoryError:
+            return failed(f"not enough memory to write {job.output}", page)
+    return Outcome(job.source, job.output, None, page, name, note)
 
 
 def run(
@@ -163,28 +296,42 @@ def run(
     keep_pages: bool = False,
     on_done: Callable[[Outcome], None] | None = None,
     timeout: float | None = None,
+    dpi: float | None = None,
+    max_pixels: int | None = None,
 ) -> list[Outcome]:
     """Cleans the jobs, on executor when given (any concurrent.futures.Executor, such as a
-    ProcessPoolExecutor or a dask.distributed Client's get_executor()), else one by one here.
-    on_done sees every outcome as it arrives; the result lists them in job order. With a
-    timeout (seconds, executor only), the jobs not done by then fail and are cancelled."""
-    options = options or CleanOptions()
+    WorkerPool, a ProcessPoolExecutor or a dask.distributed Client's get_executor()), else one
+    by one here. on_done sees every outcome as it arrives; the result lists them in job order.
+    PDF pages are rendered at dpi (default: their scan's resolution, else 300); pictures of more
+    than max_pixels are refused (default: limits.default_max_pixels()).
+
+    With a timeout (seconds, executor only), the jobs not finished by then fail: the ones not
+    started are cancelled, but a job already running is not stopped (no executor can stop it)
+    and may still write its output; its outcome says so."""
+    options = check_options(options)
+    check_format(fmt)
+    check_quality(quality)
+    if timeout is not None and (isinstance(timeout, bool) or not isinstance(timeout, (int, float)) or timeout <= 0):
+        raise ValueError(f"timeout must be a positive number of seconds, not {timeout}")
+    settings = (options, fmt, quality, keep_pages)
     outcomes: dict[int, Outcome] = {}
-    for index, outcome in _outcomes(jobs, options, fmt, quality, executor, keep_pages, timeout):
+    for index, outcome in _outcomes(jobs, settings, executor, timeout, dpi, max_pixels):
         outcomes[index] = outcome
         if on_done is not None:
             on_done(outcome)
     return [outcomes[index] for index in range(len(jobs))]
 
 
+_Settings = tuple[CleanOptions, str, "int | None", bool]
+
+
 def _outcomes(
     jobs: Sequence[Job],
-    options: CleanOptions,
-    fmt: str,
-    quality: int | None,
+    settings: _Settings,
     executor: Executor | None,
-    keep_pages: bool,
     timeout: float | None,
+    dpi: float | None,
+    max_pixels: int | None,
 ) -> Iterator[tuple[int, Outcome]]:
     if executor is None:
         if not jobs:
@@ -192,26 +339,44 @@ def _outcomes(
         # The first picture is decoded on a thread of its own while the road's modules load
         # (decoding releases the interpreter lock); the others are read in turn.
         with ThreadPoolExecutor(1) as reader:
-            first = reader.submit(read_picture, jobs[0].source)
-            yield 0, clean_job(jobs[0], options, fmt, quality, keep_pages, read=lambda _: first.result())
+            first = reader.submit(PageReader(jobs[0].page, dpi, max_pixels), jobs[0].source)
+            yield 0, clean_job(jobs[0], *settings, read=lambda _: first.result(), dpi=dpi, max_pixels=max_pixels)
         for index, job in enumerate(jobs[1:], 1):
-            yield index, clean_job(job, options, fmt, quality, keep_pages)
+            yield index, clean_job(job, *settings, dpi=dpi, max_pixels=max_pixels)
         return
     futures: dict[Future[Outcome], int] = {
-        executor.submit(clean_job, job, options, fmt, quality, keep_pages): index for index, job in enumerate(jobs)
+        executor.submit(clean_job, job, *settings, dpi=dpi, max_pixels=max_pixels): index
+        for index, job in enumerate(jobs)
     }
     pending = dict(futures)
     try:
         for future in as_completed(futures, timeout=timeout):
             index = pending.pop(future)
+            job = jobs[index]
             error = future.exception()
-            if error is not None:  # a worker lost or a fault outside the picture's own checks
-                yield index, Outcome(jobs[index].source, jobs[index].output, f"failed: {error!r}")
+            if error is not None:  # a worker lost, or a fault outside the picture's own checks
+                yield index, Outcome(job.source, job.output, failure_reason(error), name=job.name, note=job.note)
             else:
                 yield index, future.result()
     except TimeoutError:
-        for index in sorted(pending.values()):
-            yield index, Outcome(jobs[index].source, jobs[index].output, f"not done within {timeout} s")
+        for future, index in sorted(pending.items(), key=lambda item: item[1]):
+            job = jobs[index]
+            if future.cancel():
+                reason = f"not started within {timeout} s"
+            else:
+                written = f"; it may still write {job.output}" if job.output is not None else ""
+                reason = f"not done within {timeout} s (it is still running{written})"
+            yield index, Outcome(job.source, job.output, reason, name=job.name, note=job.note)
     finally:
         for future in futures:
             future.cancel()
+
+
+def failure_reason(error: BaseException) -> str:
+    """A failure from outside the picture's own checks, in plain words."""
+    text = str(error) or type(error).__name__
+    if isinstance(error, WorkerDied):
+        return f"not cleaned: {text}"
+    if isinstance(error, BrokenExecutor):
+        return "not cleaned: the worker processes were lost (out of memory?)"
+    return f"failed: {text}"
