@@ -267,8 +267,8 @@ def report_skipped(skipped: list[Path]) -> None:
 def check_targets(arguments: argparse.Namespace, jobs: list[Job], top: argparse.ArgumentParser) -> None:
     """Usage errors of -o and --pdf: a file as the folder, a PDF over an input or an output."""
     out = arguments.output_dir
-    if out is not None and os.path.lexists(out) and not os.path.isdir(out):
-        top.error(f"clean: -o {out} is not a folder")
+    if out is not None and os.path.isfile(out):
+        top.error(f"clean: -o {out} is a file, not a folder")
     if arguments.pdf is not None:
         pdf = real(arguments.pdf)
         if os.path.isdir(pdf):
@@ -277,6 +277,17 @@ def check_targets(arguments: argparse.Namespace, jobs: list[Job], top: argparse.
             top.error(f"clean: the PDF {arguments.pdf} would overwrite an input")
         if any(job.output is not None and pdf == real(job.output) for job in jobs):
             top.error(f"clean: the PDF {arguments.pdf} would overwrite one of the cleaned pictures")
+
+
+def folder_failure(folder: Path, error: OSError) -> str:
+    """Why a folder cannot be made: what is in its way, rather than mkdir's "File exists"."""
+    if isinstance(error, FileExistsError):
+        try:
+            os.stat(folder)
+        except OSError as blocked:  # a link that loops or leads nowhere
+            return f"{blocked.strerror or blocked}"
+        return "something that is not a folder has its name"
+    return f"{error.strerror or error}"
 
 
 def write_pdf(path: Path, outcomes: list[Outcome]) -> bool:
@@ -317,7 +328,9 @@ def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -
         try:
             arguments.output_dir.mkdir(parents=True, exist_ok=True)
         except OSError as error:
-            say(f"vantrel: {arguments.output_dir}: cannot make the folder: {error.strerror or error}")
+            say(
+                f"vantrel: {arguments.output_dir}: cannot make the folder: {folder_failure(arguments.output_dir, error)}"
+            )
             return 1
     # Temporaries of these outputs that a killed run left behind.
     results = [job.output for job in jobs if job.output is not None]

@@ -115,7 +115,7 @@ class CleanOptions:
             raise TypeError(f"style must be a name from {', '.join(STYLES)}, not {type(self.style).__name__}")
         for switch in ("even_background", "exact_black"):
             value = getattr(self, switch)
-            if type(value).__name__ == "bool_":  # NumPy's
+            if type(value).__module__ == "numpy" and type(value).__name__ in ("bool", "bool_"):
                 object.__setattr__(self, switch, bool(value))
             elif not isinstance(value, bool):
                 raise TypeError(f"{switch} must be True or False, not {type(value).__name__}")

@@ -119,7 +119,7 @@ def load_failure(image: Image.Image, error: BaseException) -> str:
     text = str(error)
     if image.format == "EPS" and "ghostscript" in text.lower():
         return "an EPS file is drawn by Ghostscript, which is not installed"
-    if "decoder" in text and "not available" in text:
+    if ("decoder" in text and "not available" in text) or text == "cannot load this image":
         return f"Pillow identifies it as {image.format} but cannot decode it"
     return f"truncated or damaged picture ({text})"
 

@@ -21,6 +21,8 @@ from typing import Any
 STOP_GRACE = 5.0
 
 _PR_SET_PDEATHSIG = 1
+#: Signals a worker holds back until it has its own handlers.
+_HELD_SIGNALS = {signal.SIGINT, signal.SIGHUP, signal.SIGTERM}
 
 
 class WorkerDied(Exception):
@@ -66,6 +68,9 @@ def serve(connection: Connection, parent: int, initializer: Callable[[], object]
     signal.signal(signal.SIGINT, signal.SIG_IGN)  # Ctrl-C reaches the whole group: the owner decides
     signal.signal(signal.SIGHUP, signal.SIG_IGN)
     signal.signal(signal.SIGTERM, _exit_on_sigterm)
+    # The supervisor started this process with these signals blocked, so that none of them
+    # could end it with a traceback before the lines above: what came meanwhile is handled now.
+    signal.pthread_sigmask(signal.SIG_UNBLOCK, _HELD_SIGNALS)
     _die_with_parent()
     if os.getppid() != parent:  # the owner died before the request above
         return
@@ -179,6 +184,8 @@ class WorkerPool(Executor):
                 os.close(self._wake_write)
 
     def _supervise(self) -> None:
+        # Workers start from this thread and inherit its mask: see serve().
+        signal.pthread_sigmask(signal.SIG_BLOCK, _HELD_SIGNALS)
         workers: list[_Worker] = []
         try:
             while True:
