@@ -10,7 +10,7 @@ from typing import overload
 import numpy as np
 from PIL import Image
 
-from .batch import clean_into
+from .batch import PageReader, clean_into
 from .options import check_options
 from .pictures import SUFFIXES, check_format, check_quality, format_for, suffix_format, to_rgb
 from .road import CleanOptions, RGBArray, clean_array
@@ -35,8 +35,9 @@ def clean_file(
     fmt: str | None = None,
     quality: int | None = None,
 ) -> Path:
-    """Cleans the picture file source and writes the result to output (default: beside the
-    source as <stem>.clean.png); returns the path written. Never overwrites the source."""
+    """Cleans the picture file source (of a PDF or a multi-page TIFF, its first page) and writes
+    the result to output (default: beside the source as <stem>.clean.png); returns the path
+    written. Never overwrites the source."""
     options = check_options(options)
     quality = check_quality(quality)
     source_path = Path(source)
@@ -55,7 +56,7 @@ def clean_file(
         fmt = fmt or format_for(output_path)
     if output_path.exists() and os.path.samefile(output_path, source_path):
         raise ValueError(f"{output_path}: the output would overwrite the input")
-    clean_into(source_path, output_path, options, fmt, quality)
+    clean_into(source_path, output_path, options, fmt, quality, PageReader())
     return output_path
 
 

@@ -25,8 +25,10 @@ SCAN_COVERAGE = 0.5
 #: Formats whose extra frames are pages; in the animated ones, extra frames are animation.
 PAGED_FORMATS = frozenset({"TIFF"})
 ANIMATED_FORMATS = frozenset({"GIF", "PNG", "WEBP", "FLI"})
-#: Suffixes worth opening to count pages (every other file is one page).
+#: Suffixes worth opening to count pages, and suffixes of files of one page; a file of any
+#: other name is looked into, in case it is a PDF.
 PAGE_SUFFIXES = frozenset({".tif", ".tiff", ".gif", ".png", ".apng", ".webp", ".flc", ".fli", ".pdf"})
+ONE_PAGE_SUFFIXES = frozenset({".jpg", ".jpeg", ".jpe", ".jfif", ".bmp", ".ppm", ".pgm", ".pbm"})
 
 # PDFium is not safe to call from several threads at once.
 _PDFIUM_LOCK = threading.RLock()
@@ -60,7 +62,8 @@ def is_pdf(path: str | os.PathLike[str]) -> bool:
 def count_pages(path: Path) -> Pages:
     """The pages of a file, from its header; a file that cannot be read counts one page (its
     job then says why it fails)."""
-    if path.suffix.lower() not in PAGE_SUFFIXES and not is_pdf(path):
+    suffix = path.suffix.lower()
+    if suffix in ONE_PAGE_SUFFIXES or (suffix not in PAGE_SUFFIXES and not is_pdf(path)):
         return Pages(1)
     try:
         if is_pdf(path):

@@ -24,6 +24,8 @@ from PIL import Image
 import vantrel_clean as vc
 from vantrel_clean.cli import main
 
+from test_cli import clean, cleaned, pdf_pages
+
 SCRIPT = Path(sys.executable).with_name("vantrel")
 
 
@@ -38,21 +40,6 @@ def save(path, picture=None, **options):
     path.parent.mkdir(parents=True, exist_ok=True)
     Image.fromarray(page() if picture is None else picture).save(path, **options)
     return path
-
-
-def clean(capsys, *args):
-    """Runs the command in this process; returns (status, stderr lines)."""
-    status = main(["clean", *map(str, args)])
-    return status, capsys.readouterr().err.splitlines()
-
-
-def cleaned(path):
-    with Image.open(path) as image:
-        return np.asarray(image.convert("RGB"))
-
-
-def pdf_page_count(path):
-    return len(re.findall(rb"/Type\s*/Page\b(?!s)", Path(path).read_bytes()))
 
 
 def scanned_pdf(path, pictures, dpi):
@@ -184,6 +171,18 @@ def test_stop_signal_stops_the_workers_and_leaves_no_temporary(tmp_path, stop):
     assert [p.name for p in tmp_path.iterdir() if p.suffix == ".part"] == []
 
 
+def test_workers_end_when_the_command_is_killed_outright(tmp_path):
+    command, out = run_until_written(tmp_path)
+    workers = children(command.pid)
+    command.kill()
+    command.wait(timeout=60)
+    deadline = time.monotonic() + 30
+    while any(alive(pid) for pid in workers) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    assert [pid for pid in workers if alive(pid)] == []
+    assert [p.name for p in out.iterdir() if p.suffix == ".part"] == []
+
+
 def test_ctrl_c_stops_the_group_without_tracebacks(tmp_path):
     command, out = run_until_written(tmp_path, start_new_session=True)
     workers = children(command.pid)
@@ -250,7 +249,7 @@ def test_symlink_loops_are_one_line_each(tmp_path, capsys):
     (tmp_path / "pdf-loop.pdf").symlink_to(tmp_path / "pdf-loop.pdf")
     # The PDF takes the place of the link, as a rename does: no loop is followed.
     assert clean(capsys, inputs / "a.png", "--pdf", tmp_path / "pdf-loop.pdf") == (0, [])
-    assert pdf_page_count(tmp_path / "pdf-loop.pdf") == 1
+    assert pdf_pages(tmp_path / "pdf-loop.pdf") == 1
     jobs, refused = vc.plan([inputs / "loop.png"], tmp_path / "out")
     assert jobs == [] and "symbolic links" in refused[0].error
 
@@ -338,7 +337,7 @@ def test_pdf_input_renders_every_page_at_its_scan_resolution(tmp_path, capsys):
     assert cleaned(tmp_path / "out" / "scan-p1.png").shape == (149, 199, 3)  # the scan's own pixels, halved
     assert cleaned(tmp_path / "out" / "scan-p2.png").shape == (50, 100, 3)
     np.testing.assert_array_equal(cleaned(tmp_path / "out" / "scan-p1.png"), vc.clean(page(400, 300)))
-    assert pdf_page_count(tmp_path / "clean.pdf") == 2
+    assert pdf_pages(tmp_path / "clean.pdf") == 2
     status, _ = clean(capsys, source, "-o", tmp_path / "low", "--dpi", "100")
     assert status == 0 and cleaned(tmp_path / "low" / "scan-p1.png").shape == (74, 99, 3)
     drawn = tmp_path / "drawn.pdf"  # a page without a scan: rendered at 300 dpi
@@ -349,6 +348,11 @@ def test_pdf_input_renders_every_page_at_its_scan_resolution(tmp_path, capsys):
     document.save(drawn)
     assert clean(capsys, drawn, "-o", tmp_path / "drawn") == (0, [])
     assert cleaned(tmp_path / "drawn" / "drawn.png").shape == (74, 149, 3)
+
+
+def test_clean_file_takes_the_first_page_of_a_pdf(tmp_path):
+    source = scanned_pdf(tmp_path / "scan.pdf", [page(400, 300), page(201, 101)], dpi=200)
+    np.testing.assert_array_equal(cleaned(vc.clean_file(source, tmp_path / "first.png")), vc.clean(page(400, 300)))
 
 
 def test_damaged_pdf_is_one_line(tmp_path, capsys):
@@ -389,18 +393,22 @@ def test_pixel_limit_is_ours_and_one_line(tmp_path, capsys, monkeypatch):
 # Outputs
 
 
-def test_webp_too_wide_is_one_line_and_the_batch_goes_on(tmp_path, capsys):
-    save(tmp_path / "wide.png", page(32801, 5))
+@pytest.mark.parametrize(("fmt", "suffix", "side"), [("webp", ".webp", 16383), ("jpeg", ".jpg", 65500)])
+def test_result_too_wide_for_its_format_is_one_line_and_the_batch_goes_on(tmp_path, fmt, suffix, side):
+    save(tmp_path / "wide.png", page(2 * side + 3, 5))  # one pixel too wide once halved
     save(tmp_path / "fine.png")
-    status, errors = clean(
-        capsys, tmp_path / "wide.png", tmp_path / "fine.png", "-o", tmp_path / "out", "--format", "webp", "-j", "1"
+    done = subprocess.run(
+        [SCRIPT, "clean", tmp_path / "wide.png", tmp_path / "fine.png", "-o", tmp_path / "out", "--format", fmt, "-j1"],
+        capture_output=True,
+        text=True,
+        timeout=60,
     )
-    assert status == 1
-    assert errors == [
-        f"vantrel: {tmp_path / 'wide.png'}: cannot write {tmp_path / 'out' / 'wide.webp'}: 16400x2 pixels is "
-        "larger than WEBP stores (16383 pixels a side); write it as PNG"
+    assert done.returncode == 1
+    assert done.stderr.splitlines() == [  # and no message of the encoder's own
+        f"vantrel: {tmp_path / 'wide.png'}: cannot write {tmp_path / 'out' / ('wide' + suffix)}: {side + 1}x2 pixels "
+        f"is larger than {fmt.upper()} stores ({side} pixels a side); write it as PNG"
     ]
-    assert [p.name for p in (tmp_path / "out").iterdir()] == ["fine.webp"]
+    assert [p.name for p in (tmp_path / "out").iterdir()] == [f"fine{suffix}"]
 
 
 def test_pdf_pages_too_small_or_too_thin(tmp_path, capsys):
@@ -413,7 +421,7 @@ def test_pdf_pages_too_small_or_too_thin(tmp_path, capsys):
     assert errors == [
         f"vantrel: {files[1]}: left out of the PDF: 1x30000 pixels is too thin for a PDF page (sides of 3 to 14400 points)"
     ]
-    assert pdf_page_count(tmp_path / "all.pdf") == 2
+    assert pdf_pages(tmp_path / "all.pdf") == 2
     boxes = re.findall(rb"/MediaBox \[\s*0 0 ([\d.]+) ([\d.]+)", (tmp_path / "all.pdf").read_bytes())
     assert min(float(w) for w, _ in boxes) >= 3.0
 
@@ -425,7 +433,7 @@ def test_pdf_keeps_pages_whose_pictures_cannot_be_written(tmp_path, capsys):
     (tmp_path / "out" / "sub").write_text("a file where a folder should be")
     status, errors = clean(capsys, tmp_path / "in", "-o", tmp_path / "out", "--pdf", tmp_path / "all.pdf")
     assert status == 1 and len(errors) == 1 and "sub/b.png: cannot write" in errors[0]
-    assert pdf_page_count(tmp_path / "all.pdf") == 2
+    assert pdf_pages(tmp_path / "all.pdf") == 2
 
 
 def test_pdf_over_an_output_and_a_file_as_the_folder_are_refused(tmp_path, capsys):
