@@ -11,7 +11,7 @@ from collections.abc import Iterator
 from pathlib import Path
 from typing import IO, TYPE_CHECKING, BinaryIO
 
-from PIL import Image, ImageOps, UnidentifiedImageError
+from PIL import Image, ImageChops, ImageOps, UnidentifiedImageError
 
 from .atomic import write_atomically
 from .limits import default_max_pixels, pillow_limit_lifted, pixel_excess
@@ -73,9 +73,12 @@ def to_rgb(image: Image.Image) -> Image.Image:
         image, mode = image.convert("LA"), "LA"
     has_alpha = mode in ("RGBA", "RGBa", "LA", "PA") or (mode == "P" and "transparency" in image.info)
     if has_alpha:
-        rgba = image.convert("RGBA")
-        paper = Image.new("RGBA", rgba.size, (255, 255, 255, 255))
-        return Image.alpha_composite(paper, rgba).convert("RGB")
+        # White paper shows through in place, in the RGB copy: the same samples as compositing
+        # over opaque white, at 9 bytes a pixel of memory instead of 19.
+        rgba = image if mode == "RGBA" else image.convert("RGBA")
+        rgb = rgba.convert("RGB")
+        rgb.paste((255, 255, 255), mask=ImageChops.invert(rgba.getchannel("A")))
+        return rgb
     return image.convert("RGB")
 
 

@@ -390,6 +390,14 @@ def test_pixel_limit_is_ours_and_one_line(tmp_path, capsys, monkeypatch):
     assert vc.default_max_pixels(1) >= vc.default_max_pixels(4) >= 16_000_000
 
 
+def test_transparency_shows_white_paper_as_compositing_does():
+    rgba = np.random.default_rng(3).integers(0, 256, (37, 53, 4), dtype=np.uint8)
+    for image in (Image.fromarray(rgba), Image.fromarray(rgba[..., [0, 3]], "LA")):
+        paper = Image.new("RGBA", image.size, (255, 255, 255, 255))
+        expected = np.asarray(Image.alpha_composite(paper, image.convert("RGBA")).convert("RGB"))
+        np.testing.assert_array_equal(np.asarray(vc.to_rgb(image)), expected, err_msg=image.mode)
+
+
 # Outputs
 
 
