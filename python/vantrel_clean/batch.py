@@ -353,6 +353,9 @@ def _outcomes(
         for future in as_completed(futures, timeout=timeout):
             index = pending.pop(future)
             job = jobs[index]
+            if future.cancelled():  # by the executor itself, stopping
+                yield index, Outcome(job.source, job.output, "not cleaned: cancelled", name=job.name, note=job.note)
+                continue
             error = future.exception()
             if error is not None:  # a worker lost, or a fault outside the picture's own checks
                 yield index, Outcome(job.source, job.output, failure_reason(error), name=job.name, note=job.note)

@@ -187,6 +187,7 @@ class WorkerPool(Executor):
         # Workers start from this thread and inherit its mask: see serve().
         signal.pthread_sigmask(signal.SIG_BLOCK, _HELD_SIGNALS)
         workers: list[_Worker] = []
+        failure: BaseException | None = None
         try:
             while True:
                 with self._lock:
@@ -196,8 +197,14 @@ class WorkerPool(Executor):
                         break
                     self._dispatch(workers)
                 self._watch(workers)
+        except BaseException as error:  # a fault of the pool itself: no call may wait forever
+            failure = error
+            with self._lock:
+                self._closing = True
+                while self._queue:
+                    self._queue.popleft()[0].set_exception(RuntimeError(f"the worker pool failed: {error}"))
         finally:
-            self._stop(workers, now=self._stopping)
+            self._stop(workers, now=self._stopping or failure is not None)
             self._close_wake_pipe()
 
     def _dispatch(self, workers: list[_Worker]) -> None:
@@ -235,6 +242,8 @@ class WorkerPool(Executor):
                     status, value = connection.recv()
                 except (EOFError, OSError):
                     continue  # the worker died: its sentinel says so
+                except Exception as error:  # a reply that cannot be unpickled here
+                    status, value = "error", RuntimeError(f"cannot receive the result: {error}")
                 future, worker.busy = worker.busy, None
                 if status == "ok":
                     future.set_result(value)

@@ -96,6 +96,26 @@ def test_pool_worker_killed_fails_only_its_call():
         assert [f.result(timeout=60) for f in after] == [3**n for n in range(6)]
 
 
+class TwoPartError(Exception):
+    """An exception that pickles but cannot be unpickled (its __init__ wants two arguments)."""
+
+    def __init__(self, first, second):
+        super().__init__(f"{first} {second}")
+
+
+def raise_two_part_error():
+    raise TwoPartError("one", "two")
+
+
+def test_pool_passes_errors_back_and_survives_unreadable_ones():
+    with vc.WorkerPool(1) as pool:
+        with pytest.raises(ValueError, match="invalid literal"):
+            pool.submit(int, "x").result(timeout=60)
+        with pytest.raises(RuntimeError, match="cannot receive the result"):
+            pool.submit(raise_two_part_error).result(timeout=60)
+        assert pool.submit(pow, 2, 5).result(timeout=60) == 32
+
+
 def test_pool_terminate_stops_running_calls_now():
     pool = vc.WorkerPool(1)
     running = pool.submit(time.sleep, 60)
@@ -340,6 +360,11 @@ def test_pdf_input_renders_every_page_at_its_scan_resolution(tmp_path, capsys):
     assert pdf_pages(tmp_path / "clean.pdf") == 2
     status, _ = clean(capsys, source, "-o", tmp_path / "low", "--dpi", "100")
     assert status == 0 and cleaned(tmp_path / "low" / "scan-p1.png").shape == (74, 99, 3)
+    folder = tmp_path / "folder"  # PDFs are found in folders too
+    folder.mkdir()
+    shutil.copy(source, folder / "scan.pdf")
+    assert clean(capsys, folder, "-o", tmp_path / "from-folder") == (0, [])
+    assert sorted(p.name for p in (tmp_path / "from-folder").iterdir()) == ["scan-p1.png", "scan-p2.png"]
     drawn = tmp_path / "drawn.pdf"  # a page without a scan: rendered at 300 dpi
     import pypdfium2
 
