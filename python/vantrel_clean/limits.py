@@ -58,7 +58,8 @@ def default_max_pixels(workers: int = 1) -> int:
 
 
 def megapixels(pixels: int) -> str:
-    return f"{pixels / 1e6:.0f} MP" if pixels >= 10e6 else f"{pixels / 1e6:.1f} MP"
+    places = 0 if pixels >= 10e6 else 1 if pixels >= 1e6 else 3
+    return f"{pixels / 1e6:.{places}f} MP"
 
 
 def pixel_excess(width: int, height: int, max_pixels: int) -> str | None:

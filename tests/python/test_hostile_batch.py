@@ -175,11 +175,11 @@ def run_until_written(tmp_path, extra=(), **popen):
     return command, out
 
 
-@pytest.mark.parametrize("stop", [signal.SIGTERM, signal.SIGHUP])
-def test_stop_signal_stops_the_workers_and_leaves_no_temporary(tmp_path, stop):
-    command, out = run_until_written(tmp_path, ("--pdf", tmp_path / "all.pdf"))
+@pytest.mark.parametrize(("stop", "jobs"), [(signal.SIGTERM, "2"), (signal.SIGHUP, "2"), (signal.SIGTERM, "1")])
+def test_stop_signal_stops_the_workers_and_leaves_no_temporary(tmp_path, stop, jobs):
+    command, out = run_until_written(tmp_path, ("--pdf", tmp_path / "all.pdf", "--jobs", jobs))
     workers = children(command.pid)
-    assert workers
+    assert workers or jobs == "1"
     command.send_signal(stop)
     _, errors = command.communicate(timeout=60)
     assert command.returncode == 128 + stop
@@ -360,6 +360,11 @@ def test_pdf_input_renders_every_page_at_its_scan_resolution(tmp_path, capsys):
     assert pdf_pages(tmp_path / "clean.pdf") == 2
     status, _ = clean(capsys, source, "-o", tmp_path / "low", "--dpi", "100")
     assert status == 0 and cleaned(tmp_path / "low" / "scan-p1.png").shape == (74, 99, 3)
+    status, errors = clean(capsys, source, "-o", tmp_path / "limited", "--max-pixels", "100000")
+    assert status == 1 and errors == [
+        f"vantrel: {source} (page 1): at 200 dpi, 400x300 pixels (0.120 MP) is more than the limit of 0.100 MP "
+        "(--max-pixels); choose a lower --dpi"
+    ]
     folder = tmp_path / "folder"  # PDFs are found in folders too
     folder.mkdir()
     shutil.copy(source, folder / "scan.pdf")
@@ -404,7 +409,7 @@ def test_pixel_limit_is_ours_and_one_line(tmp_path, capsys, monkeypatch):
     )
     assert status == 1
     assert errors == [
-        f"vantrel: {tmp_path / 'a.png'}: 200x100 pixels (0.0 MP) is more than the limit of 0.0 MP (--max-pixels)"
+        f"vantrel: {tmp_path / 'a.png'}: 200x100 pixels (0.020 MP) is more than the limit of 0.005 MP (--max-pixels)"
     ]
     assert [p.name for p in (tmp_path / "out").iterdir()] == ["b.png"]
     monkeypatch.setattr(Image, "MAX_IMAGE_PIXELS", 1000)  # Pillow's own limit no longer decides
