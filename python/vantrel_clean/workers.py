@@ -108,10 +108,10 @@ _Call = tuple["Future[Any]", Callable[..., Any], tuple[Any, ...], dict[str, Any]
 
 class WorkerPool(Executor):
     """Runs calls in `workers` spawned processes (each runs initializer first, a module-level
-    function), one call at a time in each. A worker that dies
-    fails its call with WorkerDied and is replaced; the other calls go on. terminate() stops
-    everything now: queued calls are cancelled, running ones fail, and the workers get SIGTERM
-    (then SIGKILL after STOP_GRACE seconds)."""
+    function), one call at a time in each. A worker that dies fails its call with WorkerDied
+    and is replaced; the other calls go on. terminate() stops everything now: queued calls are
+    cancelled, running ones fail, and the workers get SIGTERM (then SIGKILL after STOP_GRACE
+    seconds). A supervising thread starts the workers on the first call and watches them."""
 
     def __init__(self, workers: int, initializer: Callable[[], object] | None = None) -> None:
         if workers < 1:
@@ -222,7 +222,9 @@ class WorkerPool(Executor):
             worker.busy = future
             try:
                 worker.connection.send((fn, args, kwargs))
-            except Exception as error:  # a call that cannot be pickled, or a worker already gone
+            except OSError:  # the worker is gone: its end fails the call, with the reason
+                pass
+            except Exception as error:  # a call that cannot be pickled: nothing was sent
                 worker.busy = None
                 future.set_exception(error)
                 idle.append(worker)

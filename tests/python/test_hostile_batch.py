@@ -113,6 +113,8 @@ def test_pool_passes_errors_back_and_survives_unreadable_ones():
             pool.submit(int, "x").result(timeout=60)
         with pytest.raises(RuntimeError, match="cannot receive the result"):
             pool.submit(raise_two_part_error).result(timeout=60)
+        with pytest.raises(Exception, match="pickle"):  # a call that cannot be sent
+            pool.submit(lambda: 1).result(timeout=60)
         assert pool.submit(pow, 2, 5).result(timeout=60) == 32
 
 
