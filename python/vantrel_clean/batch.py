@@ -14,7 +14,7 @@ from PIL import Image
 
 from .options import CleanOptions, check_options
 from .pictures import PictureError, check_format, check_quality, read_picture, save_picture
-from .planning import Job, Outcome, natural_key, picture_suffixes, plan, real
+from .planning import Job, Outcome, picture_suffixes, plan
 from .workers import WorkerDied
 
 __all__ = [
@@ -23,10 +23,8 @@ __all__ = [
     "PageReader",
     "clean_into",
     "clean_job",
-    "natural_key",
     "picture_suffixes",
     "plan",
-    "real",
     "run",
 ]
 

@@ -9,11 +9,12 @@ from collections.abc import Sequence
 from pathlib import Path
 
 from .atomic import sweep_temporaries
-from .batch import Job, Outcome, plan, real, run
+from .batch import Job, Outcome, plan, run
 from .limits import default_max_pixels
 from .options import DEFAULT_STYLE, PASSES, STYLES, CleanOptions, check_passes
 from .pages import DEFAULT_DPI
 from .pictures import FORMATS
+from .planning import real
 from .stopping import Stopped, stop_on_signals
 from .workers import WorkerPool
 

@@ -43,11 +43,10 @@ class Pages:
 
 
 def pdf_supported() -> bool:
-    try:
-        import pypdfium2  # noqa: F401
-    except ImportError:
-        return False
-    return True
+    """Whether pypdfium2 is installed (without loading PDFium)."""
+    import importlib.util
+
+    return importlib.util.find_spec("pypdfium2") is not None
 
 
 def is_pdf(path: str | os.PathLike[str]) -> bool:

@@ -71,9 +71,11 @@ def picture_suffixes() -> frozenset[str]:
     return frozenset(suffixes)
 
 
-def natural_key(name: str) -> tuple[tuple[int, int | str], ...]:
-    """Orders names as people do: page2 before page10, case aside."""
-    return tuple((1, int(part)) if part.isdigit() else (0, part.casefold()) for part in re.split(r"(\d+)", name))
+def natural_key(name: str) -> tuple[tuple[tuple[int, int | str], ...], str]:
+    """Orders names as people do: page2 before page10, case aside (but for names that differ
+    only by case, which keep one order on every machine)."""
+    parts = tuple((1, int(part)) if part.isdigit() else (0, part.casefold()) for part in re.split(r"(\d+)", name))
+    return parts, name
 
 
 def real(path: Path) -> Path:
