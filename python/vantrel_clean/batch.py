@@ -83,11 +83,19 @@ def clean_job(
     source (by default the job's page, rendered at dpi for a PDF, refused past max_pixels).
     With keep_page, the outcome carries the page as a PDF embeds it, even when the output
     cannot be written."""
-    from .pdf_output import PageError, pdf_page
+    from .pdf_output import PAGE_RESOLUTION, PageError, pdf_page
+    from .pages import RENDERED_DPI
     from .road import PictureTooSmall
 
-    reader = read or PageReader(job.page, dpi, max_pixels)
+    read_page = read or PageReader(job.page, dpi, max_pixels)
     name, note = job.name, job.note
+    rendered: list[float] = []  # the resolution a PDF's page was rendered at
+
+    def reader(source: Path) -> Image.Image:
+        picture = read_page(source)
+        if RENDERED_DPI in picture.info:
+            rendered.append(float(picture.info[RENDERED_DPI]))
+        return picture
 
     def failed(reason: str, page: bytes | None = None) -> Outcome:
         return Outcome(job.source, job.output, reason, page, name, note)
@@ -101,7 +109,8 @@ def clean_job(
     page: bytes | None = None
     if keep_page:
         try:
-            page = pdf_page(cleaned)
+            # A rendered page keeps its size on paper: the cleaned picture has half its pixels.
+            page = pdf_page(cleaned, rendered[0] / 2 if rendered else PAGE_RESOLUTION)
         except PageError as error:
             note = f"left out of the PDF: {error}"
     if job.output is not None:

@@ -20,6 +20,8 @@ if TYPE_CHECKING:
 
 #: Resolution of rendered PDF pages that hold no scan (and the default of --dpi's absence).
 DEFAULT_DPI = 300.0
+#: The key of a rendered page's resolution in its picture's info.
+RENDERED_DPI = "vantrel.rendered_dpi"
 #: A page's scan is an image covering at least this share of the page.
 SCAN_COVERAGE = 0.5
 #: Formats whose extra frames are pages; in the animated ones, extra frames are animation.
@@ -137,6 +139,7 @@ def render_pdf_page(
             bitmap = page.render(scale=resolution / 72, rev_byteorder=True)
             rendered: Image.Image = bitmap.to_pil()
             picture = rendered.convert("RGB") if rendered.mode != "RGB" else rendered.copy()
+            picture.info[RENDERED_DPI] = resolution
             bitmap.close()
             page.close()
             return picture

@@ -1,6 +1,7 @@
 """PDFs of cleaned pages: each page carried as the small file the PDF embeds as it is (a
-fax-compressed bitmap, a palette PNG, or a JPEG), placed at 150 pixels an inch on a page within
-the sizes PDF readers accept."""
+fax-compressed bitmap, a palette PNG, or a JPEG), placed at its resolution (150 pixels an inch,
+or half the resolution a PDF's page was rendered at) on a page within the sizes PDF readers
+accept."""
 
 from __future__ import annotations
 
@@ -46,14 +47,16 @@ def page_size(width: int, height: int, resolution: float = PAGE_RESOLUTION) -> t
     return width * scale, height * scale
 
 
-def pdf_page(picture: npt.NDArray[np.uint8] | Cleaned) -> bytes:
+def pdf_page(picture: npt.NDArray[np.uint8] | Cleaned, resolution: float = PAGE_RESOLUTION) -> bytes:
     """One page as a file that img2pdf embeds as it is: a black-and-white page as a fax-compressed
     bitmap, a page of at most 256 colours as a palette PNG (both lossless and small), any other
-    page as a JPEG. PageError for a picture no PDF page can hold."""
+    page as a JPEG; the file says its resolution (pixels an inch), which sets the page's size.
+    PageError for a picture no PDF page can hold."""
     from .road import Cleaned
 
     height, width = size_of(picture)
-    page_size(width, height)
+    page_size(width, height, resolution)
+    dpi = (round(resolution), round(resolution))
     stream = io.BytesIO()
     if isinstance(picture, Cleaned) and picture.indexes is not None and picture.palette is not None:
         indexes, palette = picture.indexes, picture.palette
@@ -63,14 +66,15 @@ def pdf_page(picture: npt.NDArray[np.uint8] | Cleaned) -> bytes:
         if indexed is None:
             if max(width, height) > MAX_SIDE["jpeg"]:
                 raise PageError(f"{width}x{height} pixels of more than 256 colours is too large for a JPEG page")
-            Image.fromarray(rgb).save(stream, "JPEG", quality=JPEG_QUALITY)
+            Image.fromarray(rgb).save(stream, "JPEG", quality=JPEG_QUALITY, dpi=dpi)
             return stream.getvalue()
         indexes, palette = indexed
     if features.check("libtiff") and bitonal(palette):
         grey = palette[:, 0][indexes]  # black and white have equal samples: one plane says it
-        Image.fromarray(grey).convert("1", dither=Image.Dither.NONE).save(stream, "TIFF", compression="group4")
+        bitmap = Image.fromarray(grey).convert("1", dither=Image.Dither.NONE)
+        bitmap.save(stream, "TIFF", compression="group4", dpi=dpi)
     else:
-        write_palette_png(stream, indexes, palette)
+        write_palette_png(stream, indexes, palette, resolution)
     return stream.getvalue()
 
 
@@ -85,16 +89,17 @@ def save_pdf(
     path: str | os.PathLike[str],
     resolution: float = PAGE_RESOLUTION,
 ) -> None:
-    """Writes the pages (encoded by pdf_page, or pictures) as the pages of one PDF, atomically.
-    PageError for a picture no PDF page can hold."""
+    """Writes the pages as the pages of one PDF, atomically: pictures at `resolution`, files
+    encoded by pdf_page at the resolution they say. PageError for a picture no PDF page can
+    hold."""
     import img2pdf  # only the PDF needs it
 
     if not pages:
         raise ValueError("no pages to write")
-    files = [page if isinstance(page, bytes) else pdf_page(page) for page in pages]
+    files = [page if isinstance(page, bytes) else pdf_page(page, resolution) for page in pages]
 
-    def layout(width: int, height: int, ndpi: object) -> tuple[float, float, float, float]:
-        page_width, page_height = page_size(width, height, resolution)
+    def layout(width: int, height: int, ndpi: tuple[int, int]) -> tuple[float, float, float, float]:
+        page_width, page_height = page_size(width, height, ndpi[0] or resolution)
         return page_width, page_height, page_width, page_height
 
     def write(stream: IO[bytes]) -> None:

@@ -182,8 +182,11 @@ def palette_of(picture: npt.NDArray[np.uint8]) -> tuple[npt.NDArray[np.uint8], n
 PNG_LEVEL = 6
 
 
-def write_palette_png(stream: IO[bytes], indexes: npt.NDArray[np.uint8], palette: npt.NDArray[np.uint8]) -> None:
-    """Writes palette indexes (H x W, each below len(palette) <= 256) as a PNG with that palette."""
+def write_palette_png(
+    stream: IO[bytes], indexes: npt.NDArray[np.uint8], palette: npt.NDArray[np.uint8], resolution: float | None = None
+) -> None:
+    """Writes palette indexes (H x W, each below len(palette) <= 256) as a PNG with that palette,
+    and with its resolution (pixels an inch) when given."""
     import numpy as np
     import png
 
@@ -196,8 +199,16 @@ def write_palette_png(stream: IO[bytes], indexes: npt.NDArray[np.uint8], palette
     packed = np.zeros(groups.shape[:2], np.uint8)
     for i in range(per_byte):  # the first pixel of a byte in its high bits
         packed |= groups[..., i] << (8 - bits * (i + 1))
+    per_metre = None if resolution is None else round(resolution / 0.0254)
+    density = {} if per_metre is None else {"x_pixels_per_unit": per_metre, "y_pixels_per_unit": per_metre}
     writer = png.Writer(
-        width, height, bitdepth=bits, palette=[tuple(c) for c in palette.tolist()], compression=PNG_LEVEL
+        width,
+        height,
+        bitdepth=bits,
+        palette=[tuple(c) for c in palette.tolist()],
+        compression=PNG_LEVEL,
+        unit_is_meter=True,
+        **density,
     )
     writer.write_packed(stream, packed)
 

@@ -360,6 +360,9 @@ def test_pdf_input_renders_every_page_at_its_scan_resolution(tmp_path, capsys):
     assert cleaned(tmp_path / "out" / "scan-p2.png").shape == (50, 100, 3)
     np.testing.assert_array_equal(cleaned(tmp_path / "out" / "scan-p1.png"), vc.clean(page(400, 300)))
     assert pdf_pages(tmp_path / "clean.pdf") == 2
+    boxes = re.findall(rb"/MediaBox \[\s*0 0 ([\d.]+) ([\d.]+)", (tmp_path / "clean.pdf").read_bytes())
+    sizes = [(round(float(w)), round(float(h))) for w, h in boxes]
+    assert sizes == [(143, 107), (72, 36)]  # the pages of the scan, 144 x 108 and 72 x 36 points, to a pixel
     status, _ = clean(capsys, source, "-o", tmp_path / "low", "--dpi", "100")
     assert status == 0 and cleaned(tmp_path / "low" / "scan-p1.png").shape == (74, 99, 3)
     status, errors = clean(capsys, source, "-o", tmp_path / "limited", "--max-pixels", "100000")
