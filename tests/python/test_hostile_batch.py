@@ -457,16 +457,18 @@ def test_result_too_wide_for_its_format_is_one_line_and_the_batch_goes_on(tmp_pa
 def test_pdf_pages_too_small_or_too_thin(tmp_path, capsys):
     save(tmp_path / "narrow.png", page(21, 400))  # 10 pixels wide: the page is scaled up
     save(tmp_path / "thin.png", page(3, 60001))  # 1 x 30000 pixels: no PDF page holds it
+    save(tmp_path / "long.png", page(60001, 21))  # 30000 x 10 pixels: the page is scaled down
     save(tmp_path / "fine.png")
-    files = [tmp_path / n for n in ("narrow.png", "thin.png", "fine.png")]
+    files = [tmp_path / n for n in ("narrow.png", "thin.png", "long.png", "fine.png")]
     status, errors = clean(capsys, *files, "--pdf", tmp_path / "all.pdf")
     assert status == 1
     assert errors == [
         f"vantrel: {files[1]}: left out of the PDF: 1x30000 pixels is too thin for a PDF page (sides of 3 to 14400 points)"
     ]
-    assert pdf_pages(tmp_path / "all.pdf") == 2
+    assert pdf_pages(tmp_path / "all.pdf") == 3
     boxes = re.findall(rb"/MediaBox \[\s*0 0 ([\d.]+) ([\d.]+)", (tmp_path / "all.pdf").read_bytes())
-    assert min(float(w) for w, _ in boxes) >= 3.0
+    sides = [float(side) for box in boxes for side in box]
+    assert min(sides) >= 3.0 and max(sides) <= 14400.0
 
 
 def test_pdf_keeps_pages_whose_pictures_cannot_be_written(tmp_path, capsys):
