@@ -10,7 +10,7 @@ from collections.abc import Iterator
 from types import FrameType
 
 #: The signals that stop a run the way Ctrl-C does.
-STOP_SIGNALS = (signal.SIGTERM, signal.SIGHUP)
+STOP_SIGNALS = tuple(getattr(signal, name) for name in ("SIGTERM", "SIGHUP") if hasattr(signal, name))
 
 
 class Stopped(KeyboardInterrupt):

@@ -22,7 +22,12 @@ STOP_GRACE = 5.0
 
 _PR_SET_PDEATHSIG = 1
 #: Signals a worker holds back until it has its own handlers.
-_HELD_SIGNALS = {signal.SIGINT, signal.SIGHUP, signal.SIGTERM}
+_HELD_SIGNALS = {getattr(signal, name) for name in ("SIGINT", "SIGHUP", "SIGTERM") if hasattr(signal, name)}
+
+
+def _mask_signals(how: int) -> None:
+    if hasattr(signal, "pthread_sigmask"):  # not on Windows, which has no such signals to hold
+        signal.pthread_sigmask(how, _HELD_SIGNALS)
 
 
 class WorkerDied(Exception):
@@ -40,7 +45,7 @@ def death_reason(exitcode: int | None) -> str:
     """Why a worker ended, in a few words, from its exit code."""
     if exitcode is not None and exitcode < 0:
         name = signal_name(-exitcode)
-        hint = " (out of memory?)" if -exitcode == signal.SIGKILL else ""
+        hint = " (out of memory?)" if -exitcode == getattr(signal, "SIGKILL", 9) else ""
         return f"its worker process was killed by {name}{hint}"
     return f"its worker process ended unexpectedly (exit status {exitcode})"
 
@@ -58,7 +63,7 @@ def _die_with_parent() -> None:
 
         libc = ctypes.CDLL(None, use_errno=True)
         libc.prctl(_PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
-    except (OSError, AttributeError):
+    except Exception:  # no prctl (not Linux), or no C library to load
         pass
 
 
@@ -66,11 +71,12 @@ def serve(connection: Connection, parent: int, initializer: Callable[[], object]
     """A worker's life: runs initializer, then receives (function, args, kwargs) and sends back
     ("ok", result) or ("error", exception), until it receives None or its pipe closes."""
     signal.signal(signal.SIGINT, signal.SIG_IGN)  # Ctrl-C reaches the whole group: the owner decides
-    signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    if hasattr(signal, "SIGHUP"):
+        signal.signal(signal.SIGHUP, signal.SIG_IGN)
     signal.signal(signal.SIGTERM, _exit_on_sigterm)
     # The supervisor started this process with these signals blocked, so that none of them
     # could end it with a traceback before the lines above: what came meanwhile is handled now.
-    signal.pthread_sigmask(signal.SIG_UNBLOCK, _HELD_SIGNALS)
+    _mask_signals(getattr(signal, "SIG_UNBLOCK", 1))
     _die_with_parent()
     if os.getppid() != parent:  # the owner died before the request above
         return
@@ -185,7 +191,7 @@ class WorkerPool(Executor):
 
     def _supervise(self) -> None:
         # Workers start from this thread and inherit its mask: see serve().
-        signal.pthread_sigmask(signal.SIG_BLOCK, _HELD_SIGNALS)
+        _mask_signals(getattr(signal, "SIG_BLOCK", 0))
         workers: list[_Worker] = []
         failure: BaseException | None = None
         try:
