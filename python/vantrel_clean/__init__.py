@@ -20,9 +20,15 @@ if TYPE_CHECKING:
     from .api import clean, clean_file, clean_image, default_output
     from .background import even_background
     from .batch import Job, Outcome, clean_job, plan, run
+    from .limits import default_max_pixels
     from .options import DEFAULT_PASSES, DEFAULT_STYLE, PASSES, STYLES, CleanOptions, Style
-    from .pictures import PictureError, read_picture, save_pdf, save_picture, to_rgb
+    from .pages import read_page
+    from .pdf_output import save_pdf
+    from .pictures import PictureError, read_picture, save_picture, to_rgb
     from .road import MODULE_LOCK, Cleaned, PictureTooSmall, clean_array, clean_picture
+    from .workers import WorkerDied, WorkerPool
+
+    __version__: str
 
 #: Where each public name lives.
 _HOMES = {
@@ -36,15 +42,17 @@ _HOMES = {
     "clean_job": "batch",
     "plan": "batch",
     "run": "batch",
+    "default_max_pixels": "limits",
     "DEFAULT_PASSES": "options",
     "DEFAULT_STYLE": "options",
     "PASSES": "options",
     "STYLES": "options",
     "CleanOptions": "options",
     "Style": "options",
+    "read_page": "pages",
+    "save_pdf": "pdf_output",
     "PictureError": "pictures",
     "read_picture": "pictures",
-    "save_pdf": "pictures",
     "save_picture": "pictures",
     "to_rgb": "pictures",
     "MODULE_LOCK": "road",
@@ -52,12 +60,26 @@ _HOMES = {
     "PictureTooSmall": "road",
     "clean_array": "road",
     "clean_picture": "road",
+    "WorkerDied": "workers",
+    "WorkerPool": "workers",
 }
 
-__all__ = sorted(_HOMES)
+__all__ = sorted([*_HOMES, "__version__"])
+
+
+def _version() -> str:
+    from importlib.metadata import PackageNotFoundError, version
+
+    try:
+        return version("vantrel")
+    except PackageNotFoundError:  # run from a source tree that was never installed
+        return "0+unknown"
 
 
 def __getattr__(name: str) -> Any:
+    if name == "__version__":
+        globals()[name] = value = _version()
+        return value
     home = _HOMES.get(name)
     if home is None:
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
@@ -67,4 +89,4 @@ def __getattr__(name: str) -> Any:
 
 
 def __dir__() -> list[str]:
-    return sorted(set(globals()) | set(_HOMES))
+    return sorted(set(globals()) | set(__all__))

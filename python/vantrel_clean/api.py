@@ -10,8 +10,9 @@ from typing import overload
 import numpy as np
 from PIL import Image
 
-from .batch import clean_into
-from .pictures import FORMATS, SUFFIXES, format_for, to_rgb
+from .batch import PageReader, clean_into
+from .options import check_options
+from .pictures import SUFFIXES, check_format, check_quality, format_for, suffix_format, to_rgb
 from .road import CleanOptions, RGBArray, clean_array
 
 
@@ -22,6 +23,7 @@ def default_output(source: Path, fmt: str = "png") -> Path:
 
 def clean_image(image: Image.Image, options: CleanOptions | None = None) -> Image.Image:
     """Cleans a Pillow image of any mode (converted to upright RGB first); returns an RGB image."""
+    options = check_options(options)
     return Image.fromarray(clean_array(np.asarray(to_rgb(image)), options))
 
 
@@ -33,20 +35,28 @@ def clean_file(
     fmt: str | None = None,
     quality: int | None = None,
 ) -> Path:
-    """Cleans the picture file source and writes the result to output (default: beside the
-    source as <stem>.clean.png); returns the path written. Never overwrites the source."""
+    """Cleans the picture file source (of a PDF or a multi-page TIFF, its first page) and writes
+    the result to output (default: beside the source as <stem>.clean.png); returns the path
+    written. Never overwrites the source."""
+    options = check_options(options)
+    quality = check_quality(quality)
     source_path = Path(source)
+    if fmt is not None:
+        check_format(fmt)
     if output is None:
         fmt = fmt or "png"
         output_path = default_output(source_path, fmt)
     else:
         output_path = Path(output)
+        if output_path.is_dir():
+            raise IsADirectoryError(21, "the output is a folder; name a file in it", str(output_path))
+        asked = suffix_format(output_path)
+        if fmt is not None and asked is not None and asked != fmt:
+            raise ValueError(f"{output_path.name} names a {asked} file, but fmt is {fmt}")
         fmt = fmt or format_for(output_path)
-    if fmt not in FORMATS:
-        raise ValueError(f"unknown format {fmt!r}; choose from {', '.join(FORMATS)}")
     if output_path.exists() and os.path.samefile(output_path, source_path):
         raise ValueError(f"{output_path}: the output would overwrite the input")
-    clean_into(source_path, output_path, options or CleanOptions(), fmt, quality)
+    clean_into(source_path, output_path, options, fmt, quality, PageReader())
     return output_path
 
 
@@ -71,6 +81,7 @@ def clean(
     Raises PictureTooSmall for pictures narrower or lower than 3 pixels, PictureError for files
     that cannot be read, TypeError/ValueError for arrays of the wrong shape or type.
     """
+    options = check_options(options)
     if isinstance(picture, np.ndarray):
         return clean_array(picture, options)
     if isinstance(picture, Image.Image):

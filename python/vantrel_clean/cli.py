@@ -6,12 +6,17 @@ import argparse
 import os
 import sys
 from collections.abc import Sequence
-from concurrent.futures import Executor
 from pathlib import Path
 
-from .batch import Outcome, plan, run
-from .pictures import FORMATS, save_pdf
+from .atomic import sweep_temporaries
+from .batch import Job, Outcome, plan, run
+from .limits import default_max_pixels
 from .options import DEFAULT_STYLE, PASSES, STYLES, CleanOptions, check_passes
+from .pages import DEFAULT_DPI
+from .pictures import FORMATS
+from .planning import real
+from .stopping import Stopped, stop_on_signals
+from .workers import WorkerPool
 
 DESCRIPTION = """\
 Cleans photos and scans of ink on a light background: evens out the light, whitens the paper,
@@ -28,9 +33,13 @@ passes (module steps after the whitening and halving, in the order given to --pa
 style has its own: {"; ".join(f"{name}: {','.join(style.passes) or 'none'}" for name, style in STYLES.items())}):
 {chr(10).join(f"  {name:10} {step}" for name, step in PASSES.items())}
 
+Every page of a multi-page TIFF and of a PDF is cleaned, as NAME-p1, NAME-p2, ...; an
+animation gives its first frame. Folders are searched in natural order (page2 before page10).
+
 A file that cannot be cleaned gets one line on standard error and the batch goes on; the exit
-status is 1 when any file failed, 2 for a usage error. Outputs are written to a temporary file
-and renamed, and inputs are never modified."""
+status is 1 when any file failed, 2 for a usage error, 130 after Ctrl-C, 143 after SIGTERM and
+129 after SIGHUP (the workers are stopped, and no temporary file is left). Outputs are written
+to a temporary file and renamed, and inputs are never modified."""
 
 
 def pass_list(text: str) -> tuple[str, ...]:
@@ -41,6 +50,13 @@ def pass_list(text: str) -> tuple[str, ...]:
         return check_passes(names)
     except ValueError as error:
         raise argparse.ArgumentTypeError(f"{error} or none") from None
+
+
+def given_path(text: str) -> Path:
+    """A path argument; an empty one is a usage error (Path("") would mean this folder)."""
+    if not text.strip():
+        raise argparse.ArgumentTypeError("an empty name is no file or folder")
+    return Path(text)
 
 
 def positive(text: str) -> int:
@@ -57,6 +73,34 @@ def quality(text: str) -> int:
     return value
 
 
+def resolution(text: str) -> float:
+    value = float(text)
+    if not 10 <= value <= 2400:
+        raise argparse.ArgumentTypeError("must be 10 to 2400")
+    return value
+
+
+def pixel_count(text: str) -> int:
+    """A number of pixels, such as 150000000, 150M or 150MP."""
+    number = text.strip().upper().removesuffix("P")
+    factor = 1
+    if number.endswith("M"):
+        number, factor = number[:-1], 1_000_000
+    try:
+        value = int(float(number) * factor)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number of pixels: {text}") from None
+    if value < 9:
+        raise argparse.ArgumentTypeError("must be 9 or more (3x3 pixels)")
+    return value
+
+
+def package_version() -> str:
+    from . import __version__
+
+    return __version__
+
+
 def parser() -> argparse.ArgumentParser:
     top = argparse.ArgumentParser(prog="vantrel", description="Clean photos and scans of ink on a light background.")
     commands = top.add_subparsers(dest="command", required=True, metavar="COMMAND")
@@ -67,18 +111,18 @@ def parser() -> argparse.ArgumentParser:
         epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    clean.add_argument("inputs", nargs="+", metavar="INPUT", help="picture files and folders")
+    clean.add_argument("inputs", nargs="+", type=given_path, metavar="INPUT", help="picture files and folders")
     clean.add_argument(
         "-o",
         "--output-dir",
         metavar="OUTDIR",
-        type=Path,
+        type=given_path,
         help="folder for the cleaned pictures (made if missing); needed unless --pdf is given",
     )
     clean.add_argument(
         "--pdf",
         metavar="FILE",
-        type=Path,
+        type=given_path,
         help="also gather the cleaned pictures, in input order, as the pages of one PDF",
     )
     clean.add_argument(
@@ -140,6 +184,23 @@ def parser() -> argparse.ArgumentParser:
         help="keep black samples at 0 (the module's GetData delivers them as 1; default on)",
     )
     clean.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    clean.add_argument(
+        "--dpi",
+        type=resolution,
+        default=None,
+        metavar="N",
+        help="render PDF pages at N pixels an inch (default: the resolution of the page's scanned "
+        f"picture, or {DEFAULT_DPI:.0f} for a page without one)",
+    )
+    clean.add_argument(
+        "--max-pixels",
+        type=pixel_count,
+        default=None,
+        metavar="N",
+        help="refuse pictures (and rendered PDF pages) of more than N pixels, such as 200M "
+        "(default: what the available memory holds for each worker at once, at least 16M)",
+    )
+    top.add_argument("--version", action="version", version=f"%(prog)s {package_version()}")
     return top
 
 
@@ -168,12 +229,86 @@ def cores() -> int:
         return os.cpu_count() or 1
 
 
-def report(outcome: Outcome) -> None:
-    line = f"vantrel: {outcome.source}: {outcome.error}"
-    if "tqdm" in sys.modules:  # a bar is showing: print above it
+def say(line: str) -> None:
+    """One line on standard error, above the progress bar when one shows."""
+    if "tqdm" in sys.modules:
         sys.modules["tqdm"].tqdm.write(line, file=sys.stderr)
     else:
         print(line, file=sys.stderr)
+
+
+def report(outcome: Outcome) -> None:
+    if outcome.error is not None:
+        say(f"vantrel: {outcome.name}: {outcome.error}")
+    if outcome.note is not None:
+        say(f"vantrel: {outcome.name}: {outcome.note}")
+
+
+def quiet_library_warnings() -> None:
+    """The command speaks in its own lines: libraries' warnings (corrupt EXIF, a decoder's
+    remarks) about a picture it cleans anyway are not shown. Runs in every worker too."""
+    import warnings
+
+    warnings.simplefilter("ignore")
+    import logging
+
+    logging.getLogger("img2pdf").setLevel(logging.ERROR)
+
+
+def report_skipped(skipped: list[Path]) -> None:
+    if len(skipped) == 1:
+        say(f"vantrel: {skipped[0]}: left out: not a picture by its name (name it as an INPUT to clean it anyway)")
+    elif skipped:
+        say(
+            f"vantrel: {skipped[0]} and {len(skipped) - 1} more files: left out: not pictures by their names "
+            "(name a file as an INPUT to clean it anyway)"
+        )
+
+
+def check_targets(arguments: argparse.Namespace, jobs: list[Job], top: argparse.ArgumentParser) -> None:
+    """Usage errors of -o and --pdf: a file as the folder, a PDF over an input or an output."""
+    out = arguments.output_dir
+    if out is not None and os.path.isfile(out):
+        top.error(f"clean: -o {out} is a file, not a folder")
+    if arguments.pdf is not None:
+        pdf = real(arguments.pdf)
+        if os.path.isdir(pdf):
+            top.error(f"clean: --pdf {arguments.pdf} is a folder; name a file")
+        if any(pdf == real(job.source) for job in jobs):
+            top.error(f"clean: the PDF {arguments.pdf} would overwrite an input")
+        if any(job.output is not None and pdf == real(job.output) for job in jobs):
+            top.error(f"clean: the PDF {arguments.pdf} would overwrite one of the cleaned pictures")
+
+
+def folder_failure(folder: Path, error: OSError) -> str:
+    """Why a folder cannot be made: what is in its way, rather than mkdir's "File exists"."""
+    if isinstance(error, FileExistsError):
+        try:
+            os.stat(folder)
+        except OSError as blocked:  # a link that loops or leads nowhere
+            return f"{blocked.strerror or blocked}"
+        return "something that is not a folder has its name"
+    return f"{error.strerror or error}"
+
+
+def write_pdf(path: Path, outcomes: list[Outcome]) -> bool:
+    """Writes the kept pages as one PDF; False (and one line) when it cannot be written."""
+    from .pdf_output import save_pdf
+
+    pages = [outcome.page for outcome in outcomes if outcome.page is not None]
+    if not pages:
+        say(f"vantrel: {path}: no page could be cleaned, no PDF written")
+        return False
+    try:
+        path.parent.mkdir(parents=True, exist_ok=True)
+        save_pdf(pages, path)
+    except OSError as error:
+        say(f"vantrel: {path}: cannot write the PDF: {error.strerror or error}")
+        return False
+    except ValueError as error:
+        say(f"vantrel: {path}: cannot write the PDF: {error}")
+        return False
+    return True
 
 
 def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -> int:
@@ -183,27 +318,32 @@ def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -
         options = options_from(arguments)
     except (TypeError, ValueError) as error:
         top.error(f"clean: {error}")
-    jobs, refused = plan(arguments.inputs, arguments.output_dir, arguments.format)
-    if arguments.pdf is not None and any(arguments.pdf.resolve() == job.source.resolve() for job in jobs):
-        top.error(f"clean: the PDF {arguments.pdf} would overwrite an input")
+    quiet_library_warnings()
+    skipped: list[Path] = []
+    jobs, refused = plan(arguments.inputs, arguments.output_dir, arguments.format, skipped=skipped)
+    check_targets(arguments, jobs, top)
     for outcome in refused:
         report(outcome)
+    report_skipped(skipped)
     if arguments.output_dir is not None and jobs:
         try:
             arguments.output_dir.mkdir(parents=True, exist_ok=True)
         except OSError as error:
-            print(f"vantrel: cannot make the folder {arguments.output_dir}: {error.strerror or error}", file=sys.stderr)
+            say(
+                f"vantrel: {arguments.output_dir}: cannot make the folder: {folder_failure(arguments.output_dir, error)}"
+            )
             return 1
+    # Temporaries of these outputs that a killed run left behind.
+    results = [job.output for job in jobs if job.output is not None]
+    sweep_temporaries(results + ([arguments.pdf] if arguments.pdf is not None else []))
 
-    executor: Executor | None = None
     workers = min(arguments.jobs or cores(), len(jobs))
+    max_pixels = arguments.max_pixels or default_max_pixels(max(1, workers))
+    pool: WorkerPool | None = None
     if workers > 1:
-        import multiprocessing
-        from concurrent.futures import ProcessPoolExecutor
-
         # Fresh interpreters, not forks: the progress bar's thread and the module's state stay
         # out of the workers.
-        executor = ProcessPoolExecutor(max_workers=workers, mp_context=multiprocessing.get_context("spawn"))
+        pool = WorkerPool(workers, initializer=quiet_library_warnings)
     bar = None
     if not arguments.quiet and len(jobs) > 1:
         from tqdm import tqdm  # only for a batch: one picture shows no bar
@@ -211,41 +351,37 @@ def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -
         bar = tqdm(total=len(jobs), unit="picture", disable=None, file=sys.stderr)
 
     def done(outcome: Outcome) -> None:
-        if not outcome.ok:
-            report(outcome)
+        report(outcome)
         if bar is not None:
             bar.update()
 
+    finished = False
     try:
         outcomes = run(
             jobs,
             options,
             fmt=arguments.format,
             quality=arguments.quality,
-            executor=executor,
+            executor=pool,
             keep_pages=arguments.pdf is not None,
             on_done=done,
+            dpi=arguments.dpi,
+            max_pixels=max_pixels,
         )
+        finished = True
     finally:
         if bar is not None:
             bar.close()
-        if executor is not None:
-            executor.shutdown(cancel_futures=True)
+        if pool is not None:
+            if finished:
+                pool.shutdown()
+            else:  # interrupted: stop the workers now, their temporaries removed
+                pool.terminate()
 
     failed = len(refused) + sum(not outcome.ok for outcome in outcomes)
     if arguments.pdf is not None:
-        pages = [outcome.page for outcome in outcomes if outcome.page is not None]
-        if not pages:
-            print(f"vantrel: {arguments.pdf}: no page was cleaned, no PDF written", file=sys.stderr)
-            failed += 1
-        else:
-            try:
-                arguments.pdf.parent.mkdir(parents=True, exist_ok=True)
-                save_pdf(pages, arguments.pdf)
-            except (OSError, ValueError) as error:
-                reason = getattr(error, "strerror", None) or error
-                print(f"vantrel: {arguments.pdf}: cannot write the PDF: {reason}", file=sys.stderr)
-                failed += 1
+        failed += sum(outcome.ok and outcome.page is None for outcome in outcomes)  # left out of the PDF
+        failed += not write_pdf(arguments.pdf, outcomes)
     return 1 if failed else 0
 
 
@@ -253,7 +389,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     top = parser()
     arguments = top.parse_args(argv)
     try:
-        return clean_command(arguments, top)
+        with stop_on_signals():
+            return clean_command(arguments, top)
+    except Stopped as stop:
+        print(f"vantrel: stopped by {stop.name}", file=sys.stderr)
+        return stop.status
     except KeyboardInterrupt:
         print("vantrel: interrupted", file=sys.stderr)
         return 130

@@ -111,6 +111,14 @@ class CleanOptions:
     exact_black: bool = True
 
     def __post_init__(self) -> None:
+        if not isinstance(self.style, str):
+            raise TypeError(f"style must be a name from {', '.join(STYLES)}, not {type(self.style).__name__}")
+        for switch in ("even_background", "exact_black"):
+            value = getattr(self, switch)
+            if type(value).__module__ == "numpy" and type(value).__name__ in ("bool", "bool_"):
+                object.__setattr__(self, switch, bool(value))
+            elif not isinstance(value, bool):
+                raise TypeError(f"{switch} must be True or False, not {type(value).__name__}")
         if self.style not in STYLES:
             raise ValueError(f"unknown style {self.style!r}; choose from {', '.join(STYLES)}")
         if self.passes is None:
@@ -127,3 +135,14 @@ class CleanOptions:
     def module_passes(self) -> tuple[str, ...]:
         """The passes, never None (__post_init__ resolved them)."""
         return self.passes or ()
+
+
+def check_options(options: object) -> CleanOptions:
+    """options when it is a CleanOptions, a default one for None; TypeError for anything else
+    (a style's name, say, which goes in CleanOptions(style=...))."""
+    if options is None:
+        return CleanOptions()
+    if not isinstance(options, CleanOptions):
+        hint = f"; for a style, pass CleanOptions(style={options!r})" if isinstance(options, str) else ""
+        raise TypeError(f"options must be a CleanOptions, not {type(options).__name__}{hint}")
+    return options

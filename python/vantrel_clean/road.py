@@ -4,6 +4,7 @@ module's state is global to the process, so one lock serialises every road."""
 
 from __future__ import annotations
 
+import os
 import threading
 from dataclasses import dataclass
 
@@ -15,6 +16,7 @@ import vantrel
 
 from . import _steps
 from .options import DEFAULT_PASSES, DEFAULT_STYLE, INK_RULES, PASSES, STYLES, CleanOptions, InkRules, Style
+from .options import check_options
 from .palette import Inks, fit_inks
 
 __all__ = [
@@ -38,6 +40,17 @@ RGBArray = npt.NDArray[np.uint8]
 
 #: The module guards nothing itself: every road holds this lock from the sizes to Cleanup.
 MODULE_LOCK = threading.Lock()
+
+
+def _release_in_forked_child() -> None:
+    # A fork while another thread is inside a road gives a child in which that thread does not
+    # exist: the lock would stay held forever, and the module's buffers belong to no road.
+    if MODULE_LOCK.locked():
+        MODULE_LOCK.release()
+        vantrel.Cleanup()
+
+
+os.register_at_fork(after_in_child=_release_in_forked_child)
 
 
 class PictureTooSmall(ValueError):
@@ -148,7 +161,7 @@ def clean_picture(
 
     Raises PictureTooSmall when H or W is below 3.
     """
-    options = options or CleanOptions()
+    options = check_options(options)
     style = STYLES[options.style]
     if isinstance(picture, Image.Image):
         if picture.mode != "RGB":
