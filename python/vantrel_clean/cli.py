@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import functools
 import os
 import sys
 from collections.abc import Sequence
@@ -255,6 +256,15 @@ def quiet_library_warnings() -> None:
     logging.getLogger("img2pdf").setLevel(logging.ERROR)
 
 
+def start_worker(step_threads: int) -> None:
+    """Runs first in every worker process: the command's quiet, and the native steps' share of
+    the cores, so that a worker per core never runs a thread per core each."""
+    quiet_library_warnings()
+    from . import _steps
+
+    _steps.set_thread_limit(step_threads)
+
+
 def report_skipped(skipped: list[Path]) -> None:
     if len(skipped) == 1:
         say(f"vantrel: {skipped[0]}: left out: not a picture by its name (name it as an INPUT to clean it anyway)")
@@ -343,7 +353,8 @@ def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -
     if workers > 1:
         # Fresh interpreters, not forks: the progress bar's thread and the module's state stay
         # out of the workers.
-        pool = WorkerPool(workers, initializer=quiet_library_warnings)
+        share = max(1, cores() // workers)
+        pool = WorkerPool(workers, initializer=functools.partial(start_worker, share))
     bar = None
     if not arguments.quiet and len(jobs) > 1:
         from tqdm import tqdm  # only for a batch: one picture shows no bar

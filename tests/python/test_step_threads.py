@@ -1,6 +1,7 @@
 """The native steps' thread budget: a limit a batch can set, the same result on one thread as on
 many, and clear refusals."""
 
+import functools
 import os
 
 import numpy as np
@@ -42,3 +43,14 @@ def test_thread_limit_refuses_what_is_not_a_count(restore_limit, limit, error):
     with pytest.raises(error):
         _steps.set_thread_limit(limit)
     assert _steps.thread_limit() == 2
+
+
+def test_batch_workers_each_take_their_share_of_the_cores():
+    from vantrel_clean.cli import start_worker
+    from vantrel_clean.workers import WorkerPool
+
+    pool = WorkerPool(2, initializer=functools.partial(start_worker, 1))
+    try:
+        assert pool.submit(_steps.thread_limit).result(timeout=120) == 1
+    finally:
+        pool.shutdown()
