@@ -357,6 +357,12 @@ def main() -> int:
     lines += table(done_rows, RECALL_METRICS, [])
     lines += ["", "Everything else:", ""]
     lines += table(done_rows, METRICS, ["KB/page", "s/page"])
+    kinds = sorted(
+        {key[len("recall_") :] for _, m in done_rows for key in m if key.startswith("recall_")}
+        - {"band0", "band1", "band2", "band3"}
+    )
+    lines += ["", "Recall by kind of stroke (all its ink pixels):", ""]
+    lines += table(done_rows, [(f"recall_{kind}", kind) for kind in kinds], [])
     lines += [f"| {name} | failed: {error} |" for name, error in failures.items()]
     recall_plot(
         {name: pooled[name].recall_curve() for name, _ in done_rows},

@@ -113,6 +113,7 @@ class Counts:
     step_pixels: list[int] = field(default_factory=lambda: [0] * STEPS)
     step_found: list[int] = field(default_factory=lambda: [0] * STEPS)
     per_class: dict[int, list[int]] = field(default_factory=dict)  # label: [pixels, right]
+    per_kind: dict[str, list[int]] = field(default_factory=dict)  # kind of stroke: [pixels, found]
 
     def add(self, other: Counts) -> None:
         for counter in fields(self):
@@ -148,6 +149,8 @@ class Counts:
         }
         for n, (found, pixels) in enumerate(zip(self.band_found, self.band_pixels)):
             result[f"recall_band{n}"] = ratio(found, pixels)
+        for kind, (pixels, found) in sorted(self.per_kind.items()):
+            result[f"recall_{kind}"] = ratio(found, pixels)
         return result
 
     def recall_curve(self) -> list[tuple[float, float, int]]:
@@ -210,6 +213,15 @@ def score(output: np.ndarray, truth: Truth) -> Counts:
     step = np.clip((line_contrast * STEPS).astype(np.int64), 0, STEPS - 1)
     counts.step_pixels = np.bincount(step, minlength=STEPS).tolist()
     counts.step_found = np.bincount(step, weights=line_ink, minlength=STEPS).astype(np.int64).tolist()
+    kinds = sorted({s.kind for s in truth.strokes})
+    kind_index = np.zeros(size, np.int64)
+    for stroke in truth.strokes:
+        kind_index[stroke.id] = kinds.index(stroke.kind)
+    pixel_kinds = kind_index[pixel_ids]
+    kind_pixels = np.bincount(pixel_kinds, minlength=len(kinds))
+    kind_found = np.bincount(pixel_kinds, weights=pixel_ink, minlength=len(kinds))
+    for n, kind in enumerate(kinds):
+        counts.per_kind[kind] = [int(kind_pixels[n]), int(kind_found[n])]
     on_full_black = full_black[pixel_ids]
     counts.full_black = int(on_full_black.sum())
     counts.full_black_dark = int((on_full_black & below_luma[where]).sum())

@@ -114,6 +114,7 @@ TEST_KINDS = [
     PageKind("recycled-scan", (232, 229, 220), False, "", "even", lossless=True, texture=1.2, show_through=0.08),
     PageKind("board-uneven-blur", (244, 244, 240), True, "", "uneven", show_through=0.08, blur=1.6, damage="stain"),
 ]
+MIN_CONTRAST = 0.04
 SETS = {"tuning": (TUNING_KINDS, (11, 12)), "test": (TEST_KINDS, (21, 22))}
 
 
@@ -196,6 +197,7 @@ class _Canvas:
         self.labels = np.zeros((height, width), np.uint8)
         self.ids = np.zeros((height, width), np.uint16)
         self.cover = np.zeros((height, width), np.uint16)  # topmost stroke touching a pixel at all
+        self.layers = np.zeros((height, width), np.uint8)  # how many strokes touch a pixel
         self.strokes: list[Stroke] = []
 
     def add(self, stroke: Stroke, colour: tuple[int, int, int], x0: int, y0: int, alpha: np.ndarray) -> None:
@@ -211,7 +213,9 @@ class _Canvas:
         inside = a >= 0.3
         self.labels[cy0:cy1, cx0:cx1][inside] = stroke.ink
         self.ids[cy0:cy1, cx0:cx1][inside] = stroke.id
-        self.cover[cy0:cy1, cx0:cx1][a > 0.02] = stroke.id
+        touched = a > 0.02
+        self.cover[cy0:cy1, cx0:cx1][touched] = stroke.id
+        self.layers[cy0:cy1, cx0:cx1] += touched
         self.strokes.append(stroke)
 
 
@@ -276,9 +280,10 @@ def _tool_colour(tool: str, ink: int, rng: np.random.Generator) -> tuple[int, in
     return INK_COLOURS[ink]
 
 
-def _strength(contrast: float, colour: tuple[int, int, int]) -> float:
-    """The strength at which an ink darkens white paper by that contrast (at most full)."""
-    reach = 1 - min(colour) / 255
+def _strength(contrast: float, colour: tuple[int, int, int], width: int = 9) -> float:
+    """The strength at which an ink darkens white paper by about that contrast (at most full),
+    allowing for what the defocus takes from thin strokes."""
+    reach = (1 - min(colour) / 255) * {1: 0.5, 2: 0.7, 3: 0.85}.get(width, 1.0)
     return float(min(1.0, contrast / reach))
 
 
@@ -338,7 +343,7 @@ def _word(
 ) -> None:
     width = _tool_width(rng, tool, scale)
     colour = _tool_colour(tool, ink, rng)
-    strength = _strength(contrast, colour)
+    strength = _strength(contrast, colour, width)
     x0, y0, alpha, local = _polyline_alpha(points, width)
     if tool == "pencil":
         alpha = alpha * _grain(rng, alpha.shape)
@@ -449,6 +454,7 @@ def _shapes_row(rng: np.random.Generator, canvas: _Canvas, kind: PageKind, scale
         ink, colour, strength = _any_contrast_ink(rng, 0.05)
         if ink != BLACK and rng.random() < 0.5:
             ink, colour = BLACK, FULL_BLACK
+        strength = min(1.0, strength / {1: 0.5, 2: 0.7, 3: 0.85}[width])
         lx0, ly0, alpha, _ = _polyline_alpha(points, width)
         _shape(canvas, "line", ink, colour, strength, lx0, ly0, alpha, width)
         tall = max(tall, int(abs(dy) + 20 * scale))
@@ -607,7 +613,7 @@ def make_page(kind: PageKind, seed: int, width: int = 2400, height: int = 1700) 
         ImageFilter.GaussianBlur(kind.blur * rng.uniform(0.75, 1.15) * max(scale, 0.5))
     )
     clean = np.asarray(blurred).astype(np.float32)
-    strokes = _measure(canvas, clean.min(axis=2), labels)
+    strokes = _measure(canvas, clean.min(axis=2), dilate(rules, 1), labels)
     samples = clean + rng.normal(0, kind.noise, clean.shape).astype(np.float32)
     return Page(
         kind.name,
@@ -621,10 +627,12 @@ def make_page(kind: PageKind, seed: int, width: int = 2400, height: int = 1700) 
     )
 
 
-def _measure(canvas: _Canvas, darkest: np.ndarray, labels: np.ndarray) -> list[Stroke]:
+def _measure(canvas: _Canvas, darkest: np.ndarray, rules: np.ndarray, labels: np.ndarray) -> list[Stroke]:
     """Each stroke's contrast (1 - its darkest sample / the paper's darkest sample around it) and
-    scored pixels, measured on the picture before noise; strokes left with no pixel are dropped."""
-    ids, cover = canvas.ids, canvas.cover
+    scored pixels, measured on the picture before noise. Crossings (with printed rules or other
+    strokes) are left out of both samples. Strokes left with no pixel are dropped, and so are
+    strokes below MIN_CONTRAST, which no reader sees: their pixels are not scored."""
+    ids, cover, layers = canvas.ids, canvas.cover, canvas.layers
     height, width = ids.shape
     ys, xs = np.nonzero(ids)
     order = np.argsort(ids[ys, xs], kind="stable")
@@ -640,14 +648,19 @@ def _measure(canvas: _Canvas, darkest: np.ndarray, labels: np.ndarray) -> list[S
         y0, y1 = max(0, int(sy.min()) - pad), min(height, int(sy.max()) + pad + 1)
         x0, x1 = max(0, int(sx.min()) - pad), min(width, int(sx.max()) + pad + 1)
         own = ids[y0:y1, x0:x1] == stroke.id
-        ring = dilate(own, 7) & ~dilate(cover[y0:y1, x0:x1] == stroke.id, 3)
+        free = ~rules[y0:y1, x0:x1]
+        ring = dilate(own, 7) & ~dilate(cover[y0:y1, x0:x1] == stroke.id, 3) & free
         ring &= cover[y0:y1, x0:x1] < stroke.id
-        ring &= np.isin(labels[y0:y1, x0:x1], (*PAPER_LIKE, EDGE, RULE, *INKS))
+        alone = own & free & (layers[y0:y1, x0:x1] == 1)
         values = darkest[y0:y1, x0:x1]
         paper = float(np.median(values[ring])) if ring.any() else float(np.percentile(darkest, 90))
-        dark = float(np.percentile(values[own], 5))
+        dark = float(np.percentile(values[alone if alone.sum() >= 10 else own], 5))
         stroke.contrast = round(float(np.clip(1 - dark / max(paper, 1.0), 0, 1)), 4)
         stroke.pixels = int(hi - lo)
+        if stroke.contrast < MIN_CONTRAST:
+            labels[sy, sx] = EDGE
+            ids[sy, sx] = 0
+            continue
         kept.append(stroke)
     return kept
 
