@@ -37,7 +37,15 @@ import truth_pages
 
 BENCH = Path(__file__).resolve().parent
 ROOT = BENCH.parent
-SAMPLES = ROOT.parent / "shared" / "samples"
+#: The sample photos beside the repository (or beside the folder of a git worktree of it).
+SAMPLES = next(
+    (
+        folder
+        for folder in (ROOT.parent / "shared" / "samples", ROOT.parent.parent / "shared" / "samples")
+        if folder.is_dir()
+    ),
+    ROOT.parent / "shared" / "samples",
+)
 PEERS = ROOT / "build" / "peers"
 
 VANTREL = "{python} -m vantrel_clean clean {input} -o {outdir} -q"
@@ -88,7 +96,7 @@ def pages(which: str, quick: bool, folder: Path, limit: int | None = None) -> li
     kind of the set once per seed (only the first seed when quick, on smaller pages)."""
     kinds, seeds = truth_pages.SETS[which]
     width, height = (1200, 850) if quick else (2400, 1700)
-    cache = folder / f"pages-{which}-{width}x{height}"
+    cache = folder / f"pages-v{truth_pages.VERSION}-{which}-{width}x{height}"
     paths = []
     for seed in seeds[:1] if quick else seeds:
         for n, kind in enumerate(kinds):
@@ -303,6 +311,8 @@ def main() -> int:
             contact_sheet(crops, out / "sheets" / f"{path.stem}.crop.png", per_row=4)
 
         sample_rows = []
+        if not arguments.no_samples and not arguments.samples.is_dir():
+            log(f"no sample photos in {arguments.samples} (give the folder with --samples): no sheets of them")
         if not arguments.no_samples and arguments.samples.is_dir():
             for photo in sorted(arguments.samples.glob("*.jpg")):
                 tiles = [tile(read_rgb(photo), 700, f"input {photo.name}")]

@@ -115,6 +115,8 @@ TEST_KINDS = [
     PageKind("board-uneven-blur", (244, 244, 240), True, "", "uneven", show_through=0.08, blur=1.6, damage="stain"),
 ]
 MIN_CONTRAST = 0.04
+#: Changes whenever the pages drawn for a seed change: cached pages of another version are not reused.
+VERSION = 3
 SETS = {"tuning": (TUNING_KINDS, (11, 12)), "test": (TEST_KINDS, (21, 22))}
 
 
@@ -480,7 +482,7 @@ def _back_writing(rng: np.random.Generator, width: int, height: int, board: bool
         y += gap * rng.uniform(0.9, 1.3)
     if not board:
         mask = mask.transpose(Image.Transpose.FLIP_LEFT_RIGHT)
-    radius = (rng.uniform(1.0, 2.0) if board else rng.uniform(1.5, 3.0)) * max(scale, 0.5)
+    radius = (rng.uniform(2.5, 4.0) if board else rng.uniform(2.0, 3.5)) * max(scale, 0.5)
     back = np.asarray(mask.filter(ImageFilter.GaussianBlur(radius)), np.float32) / 255
     if board:  # wiped: the ghosts come and go
         wipe = rng.uniform(0, 1, (max(2, height // 200), max(2, width // 200))).astype(np.float32)
