@@ -342,7 +342,7 @@ def main() -> int:
         "",
         "Recall of ink pixels by the contrast of their stroke (ink pixels per band: "
         + ", ".join(f"{band} {count}" for band, count in pixels.items())
-        + "):",
+        + f"; of black ink at full strength {next(iter(pooled.values())).full_black if pooled else 0}):",
         "",
     ]
     report: dict[str, object] = {

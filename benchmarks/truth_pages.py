@@ -116,7 +116,7 @@ TEST_KINDS = [
 ]
 MIN_CONTRAST = 0.04
 #: Changes whenever the pages drawn for a seed change: cached pages of another version are not reused.
-VERSION = 3
+VERSION = 4
 SETS = {"tuning": (TUNING_KINDS, (11, 12)), "test": (TEST_KINDS, (21, 22))}
 
 
@@ -316,6 +316,8 @@ def _text_rows(rng: np.random.Generator, canvas: _Canvas, kind: PageKind, scale:
         gap = (95 if tool in ("marker", "dry-marker") else 62) * scale
         ink = _ink_for(rng, tool)
         contrast = _contrast_for(rng, tool)
+        if ink == BLACK and tool in ("pen", "marker") and rng.random() < 0.4:
+            contrast = 1.0  # a fresh black pen or marker: black ink at full strength
         x = rng.uniform(0.12, 0.2) * width
         words = []
         while x < width * 0.86:
