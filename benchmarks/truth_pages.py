@@ -124,8 +124,8 @@ SETS = {"tuning": (TUNING_KINDS, (11, 12)), "test": (TEST_KINDS, (21, 22))}
 class Stroke:
     id: int
     kind: str  # pen, pencil, marker, dry-marker, highlighter, line, box, bar, band, qr
-    ink: int
-    width: int
+    ink: int  # its label: BLACK (also pencil) or a coloured ink
+    width: int  # px: of the pen, or the height of a shape (of a module for a QR block)
     filled: bool
     full_black: bool
     strength: float
