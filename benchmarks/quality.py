@@ -251,6 +251,8 @@ def main() -> int:
     parser.add_argument("--no-samples", action="store_true")
     arguments = parser.parse_args()
 
+    if arguments.pages is not None and arguments.pages < 1:
+        parser.error("--pages wants at least 1")
     cleaners = dict(CLEANERS)
     for given in arguments.cleaner:
         name, _, template = given.partition("=")
