@@ -36,7 +36,7 @@ KIND_TITLES = {
     "scan": "flatbed scan, rotated 0-5 degrees",
 }
 SET_BASES = {"tuning": 1_000_000, "test": 2_000_000}
-GENERATOR_VERSION = 1
+GENERATOR_VERSION = 2
 SCAN_BED_MM = (250.0, 335.0)
 
 
@@ -165,6 +165,7 @@ def _render_plane(
     px = ((inverse[0, 0] * gx + inverse[0, 1] * gy + inverse[0, 2]) / denominator).astype(np.float32)
     py = ((inverse[1, 0] * gx + inverse[1, 1] * gy + inverse[1, 2]) / denominator).astype(np.float32)
     back = surfaces.background(rng, surface_kind, px, py)
+    surfaces.draw_props(back, px, py, surfaces.props_for(rng, surface_kind, texture.extent_mm))
     if shadow is not None:
         back *= surfaces.drop_shadow(px, py, texture.surface_mm, (shadow[0], shadow[0]), shadow[1], 0.35)[..., None]
     back_image = Image.fromarray(np.clip(back, 0, 255).astype(np.uint8)).resize(
@@ -243,7 +244,7 @@ def _light(rng: np.random.Generator, picture: np.ndarray, kind: str, quad: np.nd
     yy, xx = np.mgrid[0:fh, 0:fw].astype(np.float32) * step + step / 2
     conditions = []
     balance = [np.array([1.04, 1.0, 0.9]), np.array([0.96, 1.0, 1.04]), np.array([1.0, 1.0, 1.0])]
-    tint = balance[rng.integers(3)] * rng.uniform(0.985, 1.015, 3)
+    tint = balance[rng.integers(3)] * rng.uniform(0.985, 1.015, 3) if kind != "scan" else np.ones(3)
     gain = rng.uniform(0.97, 1.03) if kind == "scan" else rng.uniform(0.85, 1.05)
     field = np.ones((fh, fw), dtype=np.float32)
     glare = np.zeros((fh, fw), dtype=np.float32)
@@ -294,7 +295,7 @@ def _light(rng: np.random.Generator, picture: np.ndarray, kind: str, quad: np.nd
 
 def _texture_for(rng: np.random.Generator, kind: str, long_side: int) -> surfaces.Texture:
     if kind == "board":
-        return surfaces.board_texture(rng, rng.integers(8, 16) / 10 * long_side / 1600)
+        return surfaces.board_texture(rng, float(rng.integers(8, 16)) / 10 * long_side / 1600)
     paper = "a4" if rng.random() < 0.6 else "letter"
     return surfaces.page_texture(rng, paper, 4.0 * max(1.0, long_side / 1600))
 

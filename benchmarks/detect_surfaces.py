@@ -10,7 +10,7 @@ import math
 from dataclasses import dataclass
 
 import numpy as np
-from PIL import Image, ImageDraw
+from PIL import Image, ImageDraw, ImageFilter
 
 PAGE_SIZES_MM = {"a4": (210.0, 297.0), "letter": (215.9, 279.4)}
 BOARD_SIZES_MM = [(900, 600), (1200, 900), (1500, 1000), (1800, 1200), (1200, 800), (2000, 1000), (1000, 700)]
@@ -92,7 +92,7 @@ def page_texture(rng: np.random.Generator, paper: str, scale: float) -> Texture:
     width_mm, height_mm = PAGE_SIZES_MM[paper]
     pad = 4.0
     w, h = round(width_mm * scale + 2 * pad), round(height_mm * scale + 2 * pad)
-    tone = np.array([246, 245, 240]) + rng.integers(-6, 6, 3)
+    tone = np.array([246, 245, 240]) + rng.integers(-6, 5) + rng.integers(-2, 3, 3)
     picture = Image.new("RGBA", (w, h), (*[int(v) for v in tone], 0))
     ImageDraw.Draw(picture).rectangle((pad, pad, w - pad - 1, h - pad - 1), fill=(*[int(v) for v in tone], 255))
     mask = Image.new("L", (w, h), 0)
@@ -176,15 +176,15 @@ def board_texture(rng: np.random.Generator, scale: float) -> Texture:
         gx, gy = px(rng.uniform(0, width_mm * 0.7), rng.uniform(0, height_mm * 0.8))
         ghost_draw.ellipse(
             (gx, gy, gx + rng.uniform(100, 400) * scale, gy + rng.uniform(50, 200) * scale),
-            fill=(150, 160, 170, int(rng.integers(8, 25))),
+            fill=(150, 160, 170, int(rng.integers(6, 18))),
         )
-    picture.alpha_composite(ghost)
+    picture.alpha_composite(ghost.filter(ImageFilter.GaussianBlur(20 * scale)))
     draws = [ImageDraw.Draw(picture), ImageDraw.Draw(mask)]
     near = rng.random() < 0.25
     margins = rng.uniform(15, 40, 4) if near else rng.uniform(40, 200, 4)
     box = (*px(margins[0], margins[1]), *px(width_mm - margins[2], height_mm - margins[3]))
     line = rng.uniform(50, 110) * scale
-    for k in range(rng.integers(1, 4)):
+    for k in sorted(rng.choice(3, int(rng.integers(1, 4)), replace=False)):
         ink = MARKER_INKS[rng.integers(len(MARKER_INKS))]
         sub_top = box[1] + (box[3] - box[1]) * k / 3
         sub = (box[0], sub_top, box[2], sub_top + (box[3] - box[1]) / 3)
@@ -284,3 +284,68 @@ def drop_shadow(
     dy = np.maximum(np.maximum(top - ys, ys - bottom), 0)
     distance = np.hypot(dx, dy)
     return (1 - strength * np.exp(-distance / reach)).astype(np.float32)
+
+
+@dataclass
+class Prop:
+    """A flat thing lying beside the page or hanging beside the board: a rotated rectangle."""
+
+    centre: tuple[float, float]
+    size: tuple[float, float]
+    angle: float
+    colour: tuple[int, int, int]
+    name: str
+
+
+DESK_PROPS = [
+    ("phone", (70, 145), [(22, 22, 26), (200, 200, 205), (40, 45, 70)]),
+    ("pen", (140, 9), [(20, 40, 140), (25, 25, 25), (200, 40, 40), (240, 240, 240)]),
+    ("sticky note", (76, 76), [(250, 232, 100), (250, 170, 190), (150, 210, 240)]),
+    ("card", (85, 55), [(248, 248, 246), (235, 235, 230)]),
+    ("ruler", (310, 32), [(235, 235, 225), (200, 220, 240)]),
+]
+WALL_PROPS = [
+    ("poster", (420, 594), [(240, 235, 220), (60, 90, 140), (200, 70, 60)]),
+    ("switch", (85, 85), [(245, 245, 240), (235, 235, 228)]),
+    ("door frame", (90, 2400), [(250, 250, 250), (170, 140, 110)]),
+    ("note", (210, 297), [(250, 250, 250)]),
+]
+
+
+def props_for(rng: np.random.Generator, kind: str, extent: tuple[float, float, float, float]) -> list[Prop]:
+    """Up to three distractors around the page or board, never over it."""
+    choices = WALL_PROPS if kind == "wall" else DESK_PROPS
+    if kind == "lid":
+        return []
+    left, top, right, bottom = extent
+    reach = max(right - left, bottom - top)
+    props: list[Prop] = []
+    for _ in range(int(rng.integers(0, 4))):
+        name, (w, h), colours = choices[rng.integers(len(choices))]
+        angle = rng.uniform(0, math.pi) if kind != "wall" else rng.normal(0, 0.02)
+        half = math.hypot(w, h) / 2
+        for _attempt in range(10):
+            cx = rng.uniform(left - reach * 0.5, right + reach * 0.5)
+            cy = rng.uniform(top - reach * 0.5, bottom + reach * 0.5)
+            clear_x = max(left - cx, cx - right, 0)
+            clear_y = max(top - cy, cy - bottom, 0)
+            if math.hypot(clear_x, clear_y) > half + 8:
+                colour = colours[rng.integers(len(colours))]
+                props.append(Prop((cx, cy), (w, h), angle, colour, name))
+                break
+    return props
+
+
+def draw_props(colour: np.ndarray, x: np.ndarray, y: np.ndarray, props: list[Prop]) -> None:
+    """Paints the props over the surface colours (in place), with a soft shadow under each;
+    edges are smoothed over the size of a sample (in mm, from the spacing of x and y)."""
+    footprint = np.hypot(np.gradient(x, axis=1), np.gradient(y, axis=1)) + 1e-6
+    for prop in props:
+        c, s = math.cos(prop.angle), math.sin(prop.angle)
+        dx, dy = x - prop.centre[0], y - prop.centre[1]
+        u = np.abs(dx * c + dy * s) - prop.size[0] / 2
+        v = np.abs(-dx * s + dy * c) - prop.size[1] / 2
+        outside = np.hypot(np.maximum(u, 0), np.maximum(v, 0))
+        colour *= (1 - 0.25 * np.exp(-outside / 3) * (outside > 0))[..., None]
+        cover = np.clip(0.5 - np.maximum(u, v) / footprint, 0, 1)[..., None]
+        colour += (np.asarray(prop.colour, dtype=np.float32) - colour) * cover
