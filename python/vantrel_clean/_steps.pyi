@@ -42,7 +42,7 @@ def module_output(exact: bool, /) -> bytearray:
     """The vantrel module's output planes interleaved: samples as they are (exact) or with 0
     written as 1, as GetData delivers them."""
 
-def shrink_for_detection(picture: Picture, width: int, height: int, factor: int, /) -> bytes:
+def shrink_for_detection(picture: Picture | tuple[object, object], width: int, height: int, factor: int, /) -> bytes:
     """The (width // factor) x (height // factor) block averages of an RGB picture, as float32
     samples, three a pixel."""
 
@@ -64,7 +64,13 @@ def vote_lines(
     """Votes for oriented lines (float32, angle_bins rows of 2 * ceil(diagonal) + 1 rho bins)."""
 
 def warp_perspective(
-    picture: Picture, width: int, height: int, map: Sequence[float], out_width: int, out_height: int, /
+    picture: Picture | tuple[object, object],
+    width: int,
+    height: int,
+    map: Sequence[float],
+    out_width: int,
+    out_height: int,
+    /,
 ) -> bytearray:
     """The out_width x out_height RGB picture whose pixel (x, y) is the source averaged over the
     footprint of map's image of the output pixel (centres at x + 0.5); white outside."""

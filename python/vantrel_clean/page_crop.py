@@ -6,11 +6,9 @@ from __future__ import annotations
 
 from PIL import Image
 
-import numpy as np
-
-from .detect import detect_array, exif_focal_35mm
+from .detection import exif_focal_35mm, find_page
 from .options import CleanOptions
-from .rectify import RGBArray, chosen_aspect, corners_in, page_aspect, plan_rectification, warp
+from .rectification import RGBArray, chosen_aspect, corners_in, page_aspect, plan_rectification, warp
 
 
 def crop_page(
@@ -20,27 +18,28 @@ def crop_page(
     consume, a Pillow image that was rectified is closed, its memory given back."""
     if options.crop == "none" and options.corners is None:
         return picture, None
-    from .road import as_rgb_array, check_size
+    from .road import as_rgb_array, check_size, samples_of
 
+    source: RGBArray | tuple[object, object]
     if isinstance(picture, Image.Image):
         if picture.mode != "RGB":
             raise ValueError(f"expected an RGB image, got mode {picture.mode}")
-        focal = exif_focal_35mm(picture)
-        samples = np.asarray(picture)
+        focal, source = exif_focal_35mm(picture), samples_of(picture)
+        width, height = picture.size
     else:
-        focal, samples = None, as_rgb_array(picture)
-    height, width = samples.shape[:2]
+        focal, source = None, as_rgb_array(picture)
+        height, width = source.shape[:2]
     check_size(width, height)
     if options.corners is not None:
         corners = corners_in(options.corners, width, height)
         measured = page_aspect(corners, width, height, focal)
     else:
-        found = detect_array(samples, focal)
+        found = find_page(source, width, height, focal)
         if not found.found:
             return picture, f"no page found (confidence {found.confidence:.2f}): the whole photo is cleaned"
         corners, measured = found.corners, found.aspect
     aspect = chosen_aspect(options.aspect, measured)
-    page = warp(samples, plan_rectification(corners, aspect, width, height))
+    page = warp(source, width, height, plan_rectification(corners, aspect, width, height))
     if consume and isinstance(picture, Image.Image):
         picture.close()
     return page, None

@@ -395,6 +395,44 @@ PyObject *voteInks(PyObject *, PyObject *args)
 
 // --- page detection and rectification ------------------------------------------------------
 
+// The samples of a picture of width x height pixels given as interleaved RGB bytes (any buffer)
+// or as a Pillow RGB image's Arrow export (read where they are, four bytes a pixel). Sets the
+// exception and returns false when the picture is neither, or of another size.
+struct PictureSamples {
+    Py_buffer view{};
+    const std::uint8_t *samples = nullptr;
+    std::size_t pixelBytes = 3;
+
+    bool acquire(PyObject *given, long long width, long long height, const char *name)
+    {
+        if (width < 1 || height < 1 || width > PY_SSIZE_T_MAX / 4 / height) {
+            PyErr_Format(PyExc_ValueError, "%s: %lld x %lld is not a picture size", name, width, height);
+            return false;
+        }
+        if (PyTuple_Check(given)) {
+            samples = rgbxSamples(given, width * height);
+            if (samples == nullptr && PyErr_ExceptionMatches(PyExc_ValueError)) {
+                PyErr_Clear();
+                PyErr_Format(PyExc_ValueError, "%s: not an RGB image of %lld x %lld pixels in one block", name, width,
+                             height);
+            }
+            pixelBytes = 4;
+            return samples != nullptr;
+        }
+        if (PyObject_GetBuffer(given, &view, PyBUF_SIMPLE) < 0)
+            return false;
+        if (!requirePicture(view, width, height, name))
+            return false;
+        samples = static_cast<const std::uint8_t *>(view.buf);
+        return true;
+    }
+    ~PictureSamples()
+    {
+        if (view.obj != nullptr)
+            PyBuffer_Release(&view);
+    }
+};
+
 // Checks a buffer of count floats; sets the exception.
 bool requireFloats(const Py_buffer &buffer, long long width, long long height, long long perPixel, const char *name)
 {
@@ -412,35 +450,31 @@ bool requireFloats(const Py_buffer &buffer, long long width, long long height, l
 }
 
 // shrink_for_detection(picture, width, height, factor) -> bytes of float32 (3 a pixel): the
-// (width // factor) x (height // factor) block averages.
+// (width // factor) x (height // factor) block averages. The picture is interleaved RGB bytes or
+// a Pillow RGB image's Arrow export.
 PyObject *shrinkForDetection(PyObject *, PyObject *args)
 {
-    Py_buffer picture;
+    PyObject *given;
     long long width, height, factor;
-    if (!PyArg_ParseTuple(args, "y*LLL:shrink_for_detection", &picture, &width, &height, &factor))
+    if (!PyArg_ParseTuple(args, "OLLL:shrink_for_detection", &given, &width, &height, &factor))
         return nullptr;
-    if (!requirePicture(picture, width, height, "shrink_for_detection")) {
-        PyBuffer_Release(&picture);
+    PictureSamples picture;
+    if (!picture.acquire(given, width, height, "shrink_for_detection"))
         return nullptr;
-    }
     if (factor < 1 || factor > width || factor > height) {
         PyErr_Format(PyExc_ValueError, "shrink_for_detection: the factor must be 1 to the shorter side, not %lld",
                      factor);
-        PyBuffer_Release(&picture);
         return nullptr;
     }
     const std::size_t count = 3 * std::size_t(width / factor) * std::size_t(height / factor);
     PyObject *result = PyBytes_FromStringAndSize(nullptr, Py_ssize_t(count * sizeof(float)));
-    if (result == nullptr) {
-        PyBuffer_Release(&picture);
+    if (result == nullptr)
         return nullptr;
-    }
     auto *small = reinterpret_cast<float *>(PyBytes_AS_STRING(result));
     const bool done = withoutInterpreterLock([&] {
-        steps::shrinkByBlocks(static_cast<const std::uint8_t *>(picture.buf), std::size_t(width), std::size_t(height),
-                              3, std::size_t(factor), small);
+        steps::shrinkByBlocks(picture.samples, std::size_t(width), std::size_t(height), picture.pixelBytes,
+                              std::size_t(factor), small);
     });
-    PyBuffer_Release(&picture);
     if (!done) {
         Py_DECREF(result);
         return PyErr_NoMemory();
@@ -527,19 +561,17 @@ PyObject *voteLines(PyObject *, PyObject *args)
 }
 
 // warp_perspective(picture, width, height, map, out_width, out_height) -> bytearray: the RGB
-// output; map (9 numbers, row-major) takes output positions to source positions.
+// output; map (9 numbers, row-major) takes output positions to source positions. The picture is
+// interleaved RGB bytes or a Pillow RGB image's Arrow export.
 PyObject *warpPerspective(PyObject *, PyObject *args)
 {
-    Py_buffer picture;
+    PyObject *given, *mapObject;
     long long width, height, outWidth, outHeight;
-    PyObject *mapObject;
-    if (!PyArg_ParseTuple(args, "y*LLOLL:warp_perspective", &picture, &width, &height, &mapObject, &outWidth,
-                          &outHeight))
+    if (!PyArg_ParseTuple(args, "OLLOLL:warp_perspective", &given, &width, &height, &mapObject, &outWidth, &outHeight))
         return nullptr;
-    if (!requirePicture(picture, width, height, "warp_perspective")) {
-        PyBuffer_Release(&picture);
+    PictureSamples picture;
+    if (!picture.acquire(given, width, height, "warp_perspective"))
         return nullptr;
-    }
     steps::Homography map{};
     PyObject *items = PySequence_Fast(mapObject, "warp_perspective: the map must be a sequence of 9 numbers");
     bool ok = items != nullptr && PySequence_Fast_GET_SIZE(items) == 9;
@@ -551,26 +583,21 @@ PyObject *warpPerspective(PyObject *, PyObject *args)
     if (!ok) {
         if (!PyErr_Occurred())
             PyErr_SetString(PyExc_ValueError, "warp_perspective: the map must be 9 finite numbers");
-        PyBuffer_Release(&picture);
         return nullptr;
     }
     if (outWidth < 1 || outHeight < 1 || outWidth > (1LL << 16) || outHeight > (1LL << 16)) {
         PyErr_Format(PyExc_ValueError, "warp_perspective: the output size must be 1 to 65536 a side, not %lld x %lld",
                      outWidth, outHeight);
-        PyBuffer_Release(&picture);
         return nullptr;
     }
     PyObject *result = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(3 * outWidth * outHeight));
-    if (result == nullptr) {
-        PyBuffer_Release(&picture);
+    if (result == nullptr)
         return nullptr;
-    }
     auto *out = reinterpret_cast<std::uint8_t *>(PyByteArray_AS_STRING(result));
     const bool done = withoutInterpreterLock([&] {
-        steps::warpPerspective(static_cast<const std::uint8_t *>(picture.buf), std::size_t(width), std::size_t(height),
-                               3, map, out, std::size_t(outWidth), std::size_t(outHeight));
+        steps::warpPerspective(picture.samples, std::size_t(width), std::size_t(height), picture.pixelBytes, map, out,
+                               std::size_t(outWidth), std::size_t(outHeight));
     });
-    PyBuffer_Release(&picture);
     if (!done) {
         Py_DECREF(result);
         return PyErr_NoMemory();

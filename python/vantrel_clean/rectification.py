@@ -140,10 +140,10 @@ def plan_rectification(corners: Corners, aspect: float, width: int, height: int)
     return Rectification(corners, out_width, out_height, tuple(float(v) for v in h.ravel()))
 
 
-def warp(picture: RGBArray, plan: Rectification) -> RGBArray:
-    """The page of the picture (H x W x 3 uint8, C-contiguous) rectified as planned."""
-    height, width = picture.shape[:2]
-    out = _steps.warp_perspective(picture, width, height, plan.map, plan.out_width, plan.out_height)
+def warp(source: RGBArray | tuple[object, object], width: int, height: int, plan: Rectification) -> RGBArray:
+    """The page of a width x height picture rectified as planned; source is its samples as
+    road.samples_of gives them (a C-contiguous array or a Pillow image's Arrow export)."""
+    out = _steps.warp_perspective(source, width, height, plan.map, plan.out_width, plan.out_height)
     return np.frombuffer(out, np.uint8).reshape(plan.out_height, plan.out_width, 3)
 
 
@@ -155,4 +155,4 @@ def rectify(
     height, width = picture.shape[:2]
     quad = corners_in(corners, width, height)
     ratio = chosen_aspect(parse_aspect(aspect), page_aspect(quad, width, height, focal_35mm))
-    return warp(np.ascontiguousarray(picture), plan_rectification(quad, ratio, width, height))
+    return warp(np.ascontiguousarray(picture), width, height, plan_rectification(quad, ratio, width, height))

@@ -20,16 +20,21 @@ from PIL import Image
 
 from . import _steps
 from .options import Corners
-from .rectify import as_corners, page_aspect
+from .rectification import as_corners, page_aspect
 
 #: The long side of the small copy the detection works on, at most.
 DETECT_SIDE = 720
 #: A quad is taken when its confidence reaches this; else the whole photo is the page.
 MIN_CONFIDENCE = 0.55
-#: Lines considered for the quads.
+#: Lines considered for the quads, and at most this many of them in any one direction (8 degrees).
 MAX_LINES = 36
+PER_DIRECTION = 8
+#: Pictures with a shorter side than this (in pixels of the small copy) are not searched.
+MIN_SIDE = 64
 
 RGBArray = npt.NDArray[np.uint8]
+#: A picture's samples as the native steps read them: an array, or a Pillow image's Arrow export.
+Samples = RGBArray | tuple[object, object]
 FloatArray = npt.NDArray[np.float64]
 
 
@@ -59,34 +64,36 @@ def exif_focal_35mm(image: Image.Image) -> float | None:
     return focal if 5.0 <= focal <= 1000.0 else None
 
 
-def picture_array(picture: object) -> tuple[RGBArray, float | None]:
-    """The samples of a path, Pillow image or H x W x 3 uint8 array, and the EXIF focal length."""
-    from .pictures import read_picture, to_rgb
-    from .road import as_rgb_array
-
-    if isinstance(picture, (str, os.PathLike)):
-        image = read_picture(Path(picture))
-        return np.asarray(image), exif_focal_35mm(image)
-    if isinstance(picture, Image.Image):
-        return np.asarray(to_rgb(picture)), exif_focal_35mm(picture)
-    return as_rgb_array(picture), None
-
-
 def detect(picture: object, *, focal_35mm: float | None = None) -> Detection:
     """Finds the page or board in a picture: a path, a Pillow image (EXIF orientation honoured)
-    or an H x W x 3 uint8 array. focal_35mm overrides the photo's EXIF focal length."""
-    samples, exif_focal = picture_array(picture)
-    return detect_array(samples, focal_35mm or exif_focal)
+    or an H x W x 3 uint8 array. focal_35mm overrides the photo's EXIF focal length.
+
+    Raises PictureError for a file that cannot be read, PictureTooSmall below 3 x 3 pixels,
+    TypeError or ValueError for other objects and arrays of the wrong shape or type."""
+    from .pictures import read_picture, to_rgb
+    from .road import as_rgb_array, samples_of
+
+    if isinstance(picture, (str, os.PathLike)):
+        picture = read_picture(Path(picture))
+    if isinstance(picture, Image.Image):
+        image = to_rgb(picture)
+        return find_page(samples_of(image), image.width, image.height, focal_35mm or exif_focal_35mm(picture))
+    samples = as_rgb_array(picture)
+    return find_page(samples, samples.shape[1], samples.shape[0], focal_35mm)
 
 
 def detect_array(samples: RGBArray, focal_35mm: float | None = None) -> Detection:
     """detect() of an H x W x 3 uint8 array."""
+    return find_page(np.ascontiguousarray(samples), samples.shape[1], samples.shape[0], focal_35mm)
+
+
+def find_page(source: Samples, width: int, height: int, focal_35mm: float | None = None) -> Detection:
+    """The page in a width x height picture, given as road.samples_of gives it."""
     from .road import check_size
 
-    height, width = samples.shape[:2]
     check_size(width, height)
     factor = max(1, math.ceil(max(width, height) / DETECT_SIDE))
-    small = SmallCopy.of(np.ascontiguousarray(samples), factor)
+    small = SmallCopy.of(source, width, height, factor)
     found = find_quad(small)
     if found is None:
         corners, confidence = whole_photo(width, height), 0.0
@@ -109,10 +116,9 @@ class SmallCopy:
     gy: npt.NDArray[np.float32]
 
     @classmethod
-    def of(cls, samples: RGBArray, factor: int) -> SmallCopy:
-        height, width = samples.shape[:2]
+    def of(cls, source: Samples, width: int, height: int, factor: int) -> SmallCopy:
         w, h = width // factor, height // factor
-        rgb = np.frombuffer(_steps.shrink_for_detection(samples, width, height, factor), np.float32).reshape(h, w, 3)
+        rgb = np.frombuffer(_steps.shrink_for_detection(source, width, height, factor), np.float32).reshape(h, w, 3)
         gx, gy = _steps.colour_gradients(rgb, w, h)
         return cls(rgb, np.frombuffer(gx, np.float32).reshape(h, w), np.frombuffer(gy, np.float32).reshape(h, w))
 
@@ -141,30 +147,41 @@ ANGLE_BINS = 360
 def strongest_lines(small: SmallCopy, count: int = MAX_LINES) -> Lines:
     """The count strongest straight edges, each a local peak of the votes."""
     w, h = small.width, small.height
-    votes = np.frombuffer(_steps.vote_lines(small.gx, small.gy, w, h, ANGLE_BINS, 2, 3.0, 30.0), np.float32)
+    votes = np.frombuffer(_steps.vote_lines(small.gx, small.gy, w, h, ANGLE_BINS, 3, 3.0, 30.0), np.float32)
     votes = votes.reshape(ANGLE_BINS, -1)
     # Fold the two polarities of a line (theta and theta + 180 degrees at -rho) into one.
     half = ANGLE_BINS // 2
     folded = votes[:half] + votes[half:, ::-1]
     diagonal = (folded.shape[1] - 1) // 2
-    # Peaks: the largest in a window of +-3 degrees and +-4 rho bins (theta wraps with -rho).
-    padded = np.concatenate([folded[-3:, ::-1], folded, folded[:3, ::-1]])
-    peak = np.ones(folded.shape, bool)
-    for dt in range(-3, 4):
-        rows = padded[3 + dt : 3 + dt + half]
-        for dr in range(-4, 5):
-            if dt == 0 and dr == 0:
-                continue
-            shifted = np.roll(rows, dr, axis=1)
-            peak &= folded > shifted if (dt, dr) < (0, 0) else folded >= shifted
+    # Peaks: the largest in a window of +-3 degrees and +-4 rho bins (theta wraps with -rho),
+    # by a separable maximum.
+    across = folded.copy()
+    for dr in range(1, 5):
+        across[:, dr:] = np.maximum(across[:, dr:], folded[:, :-dr])
+        across[:, :-dr] = np.maximum(across[:, :-dr], folded[:, dr:])
+    padded = np.concatenate([across[-3:, ::-1], across, across[:3, ::-1]])
+    window = padded[3 : 3 + half].copy()
+    for dt in range(1, 4):
+        np.maximum(window, padded[3 - dt : 3 - dt + half], out=window)
+        np.maximum(window, padded[3 + dt : 3 + dt + half], out=window)
+    peak = folded >= window
     floor = 0.08 * min(w, h) * 4.0  # an edge of 8 % of the short side, faint (white on white)
     peak &= folded > floor
     t, r = np.nonzero(peak)
     strength = folded[t, r]
-    order = np.argsort(-strength)[:count]
-    t, r = t[order], r[order]
+    order = np.argsort(-strength)
+    # The strongest first, but at most PER_DIRECTION lines within 8 degrees of each other, so
+    # that ruled lines or lines of writing cannot crowd out the page's sides.
+    kept: list[int] = []
+    for index in order:
+        near = np.abs((t[kept] - t[index] + half // 2) % half - half // 2) <= 8 if kept else np.zeros(0, bool)
+        if near.sum() < PER_DIRECTION:
+            kept.append(int(index))
+            if len(kept) == count:
+                break
+    t, r, strength = t[kept], r[kept], strength[kept]
     theta = t.astype(np.float64) * (2 * math.pi / ANGLE_BINS)
-    return Lines(theta, (r - diagonal).astype(np.float64), strength[order].astype(np.float64))
+    return Lines(theta, (r - diagonal).astype(np.float64), strength.astype(np.float64))
 
 
 def intersect(theta1: FloatArray, rho1: FloatArray, theta2: FloatArray, rho2: FloatArray) -> FloatArray:
@@ -188,10 +205,12 @@ class EdgeProfiles:
     STEP = 1.0
     NEAR, FAR = 2.0, 10.0
 
-    def __init__(self, small: SmallCopy, lines: Lines, reach: float) -> None:
+    def __init__(self, small: SmallCopy, lines: Lines) -> None:
         w, h = small.width, small.height
-        self.start = -reach
-        positions = np.arange(-reach, reach + self.STEP, self.STEP)
+        # Every point of the picture lies between positions -w and h (theta is 0 to 180 degrees);
+        # beyond, a line is outside and adds nothing, so positions there are clipped to the ends.
+        self.start = -w - 2.0
+        positions = np.arange(self.start, h + 2.0 + self.STEP, self.STEP)
         self.count = len(positions)
         cos, sin = np.cos(lines.theta)[:, None], np.sin(lines.theta)[:, None]
         xs = lines.rho[:, None] * cos - positions[None, :] * sin
@@ -209,10 +228,10 @@ class EdgeProfiles:
             strength = np.maximum(strength, value)
         strength *= inside
 
-        def colour(offset: float) -> FloatArray:
+        def colour(offset: float) -> npt.NDArray[np.float32]:
             xi = np.clip(np.rint(xs + offset * cos), 0, w - 1).astype(np.intp)
             yi = np.clip(np.rint(ys + offset * sin), 0, h - 1).astype(np.intp)
-            return small.rgb[yi, xi].astype(np.float64)
+            return small.rgb[yi, xi]
 
         zero = np.zeros((len(lines.theta), 1))
         self.sums = []  # per side of the line (+normal, -normal): the cumulative page-edge strength
@@ -223,7 +242,7 @@ class EdgeProfiles:
         self.inside_sums = np.concatenate([zero, np.cumsum(inside, axis=1)], axis=1)
 
     def index(self, position: FloatArray) -> npt.NDArray[np.intp]:
-        return np.clip(np.rint((position - self.start) / self.STEP), 0, self.count).astype(np.intp)
+        return np.clip(np.rint((position - self.start) / self.STEP), 0, self.count - 1).astype(np.intp)
 
     def support(
         self, line: npt.NDArray[np.intp], a: FloatArray, b: FloatArray, positive_inside: npt.NDArray[np.bool_]
@@ -344,19 +363,6 @@ def interior_colour(small: SmallCopy, corners: FloatArray) -> FloatArray:
     return result
 
 
-def inner_band_mismatch(small: SmallCopy, corners: FloatArray) -> float:
-    """How unlike the quad's middle the bands just inside its sides are (0 alike; a board's
-    frame or tray inside the quad gives much more)."""
-    middle = interior_colour(small, corners)
-    worst = 0.0
-    for inside in (2.0, 4.0):
-        band = band_samples(small, corners, inside)
-        distance = np.sqrt(((band - middle) ** 2).sum(axis=-1))
-        per_side = np.nanmedian(np.where(np.isnan(distance), np.nan, distance), axis=1)
-        worst = max(worst, float(np.nanmax(np.nan_to_num(per_side, nan=0.0))))
-    return worst
-
-
 def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
     """The share of points just outside the quad's sides that look like ink on the same paper:
     where the band outside is paper coloured like the middle, with dark marks in it."""
@@ -461,7 +467,7 @@ def order_corners(corners: FloatArray) -> FloatArray:
 def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
     """The best quad of the small copy (corners TL, TR, BR, BL) and its confidence, or None."""
     w, h = small.width, small.height
-    if min(w, h) < 16:
+    if min(w, h) < MIN_SIDE:
         return None
     lines = strongest_lines(small)
     if len(lines.theta) < 4:
@@ -469,12 +475,17 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
     order, corners = candidate_quads(small, lines)
     if len(order) == 0:
         return None
-    profiles = EdgeProfiles(small, lines, reach=1.6 * math.hypot(w, h))
+    profiles = EdgeProfiles(small, lines)
     sides = edge_scores(profiles, lines, order, corners)
     score = outline_score(sides) / (w + h)
-    best = np.argsort(-score)[:24]
-    ranked = []
+    best = np.argsort(-score)[:8]
+    # A page or board is paper: its middle is among the lightest things in the photo.
+    lightness = small.rgb.mean(axis=-1)
+    light = float(np.percentile(lightness[:: max(1, h // 64), :: max(1, w // 64)], 95))
+    ranked: list[tuple[float, float, FloatArray]] = []
     for index in best:
+        if ranked and float(score[index]) <= max(item[0] for item in ranked):
+            break  # the ink penalty only lowers a score: no quad further down can do better
         quad = order_corners(corners[index])
         side = sides[index]
         visible = side[:, 1].sum()
@@ -483,6 +494,8 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
         support = float(side[:, 0].sum() / max(visible, 1e-9))
         per_side = side[:, 0] / np.maximum(side[:, 1], 1e-9)
         weakest = float(np.min(np.where(side[:, 1] > 0.15 * side[:, 2], per_side, 1.0)))
+        if float(interior_colour(small, quad).mean()) < 0.5 * light:
+            continue
         ink = ink_outside(small, quad)
         value = float(score[index]) - 4.0 * ink
         confidence = min(1.0, support / 0.8) * min(1.0, weakest / 0.5)
