@@ -1,6 +1,7 @@
-// Each output row walks the homography's numerators and denominator by additions; a pixel whose
-// footprint spans at most about one source pixel takes one bilinear sample (the common case when
-// the output keeps the page's resolution), a larger one a grid of them spread over its footprint.
+// Each output row walks the homography's numerators and denominator by additions, one division a
+// pixel; a run of pixels whose footprints span at most about one source pixel takes one bilinear
+// sample each (the common case when the output keeps the page's resolution), in fixed point,
+// while larger footprints take a grid of samples spread over them.
 #include "perspective_warp.hpp"
 
 #include "row_ranges.hpp"
@@ -30,64 +31,143 @@ namespace {
 
 struct Source {
     const std::uint8_t *rgb;
-    std::size_t width, height, pixelBytes;
+    std::size_t width, height, stride;
 };
 
-// Adds the bilinear sample at (u, v) to sum; outside the picture the sample is white.
-inline void addSample(const Source &source, double u, double v, float sum[3])
+// Output pixels are worked in runs of this many, each run with the sample grid of its larger
+// end: the Jacobian changes little over a run.
+constexpr std::size_t kRun = 16;
+
+// Adds the bilinear sample at (u, v) (pixel centres at integers) to sum, in the slow way that
+// handles the border: within half a pixel of the picture the nearest pixels are repeated,
+// further out the sample is white.
+template <std::size_t PixelBytes> void addBorderSample(const Source &source, float u, float v, std::uint32_t sum[3])
 {
-    const double maxU = double(source.width - 1), maxV = double(source.height - 1);
-    if (!(u >= -0.5 && v >= -0.5 && u <= maxU + 0.5 && v <= maxV + 0.5)) {
-        sum[0] += 255.0f;
-        sum[1] += 255.0f;
-        sum[2] += 255.0f;
+    const float maxU = float(source.width - 1), maxV = float(source.height - 1);
+    if (!(u >= -0.5f && v >= -0.5f && u <= maxU + 0.5f && v <= maxV + 0.5f)) {
+        sum[0] += 255u << 16;
+        sum[1] += 255u << 16;
+        sum[2] += 255u << 16;
         return;
     }
-    u = std::clamp(u, 0.0, maxU);
-    v = std::clamp(v, 0.0, maxV);
+    u = std::clamp(u, 0.0f, maxU);
+    v = std::clamp(v, 0.0f, maxV);
     const std::size_t x0 = std::min(std::size_t(u), source.width - 1), y0 = std::min(std::size_t(v), source.height - 1);
     const std::size_t x1 = std::min(x0 + 1, source.width - 1), y1 = std::min(y0 + 1, source.height - 1);
-    const float fx = float(u - double(x0)), fy = float(v - double(y0));
-    const std::size_t stride = source.pixelBytes * source.width, step = source.pixelBytes;
-    const std::uint8_t *a = source.rgb + stride * y0 + step * x0, *b = source.rgb + stride * y0 + step * x1;
-    const std::uint8_t *c = source.rgb + stride * y1 + step * x0, *d = source.rgb + stride * y1 + step * x1;
+    const std::uint32_t fx = std::uint32_t((u - float(x0)) * 256.0f), fy = std::uint32_t((v - float(y0)) * 256.0f);
+    const std::uint8_t *a = source.rgb + source.stride * y0 + PixelBytes * x0;
+    const std::uint8_t *b = source.rgb + source.stride * y0 + PixelBytes * x1;
+    const std::uint8_t *c = source.rgb + source.stride * y1 + PixelBytes * x0;
+    const std::uint8_t *d = source.rgb + source.stride * y1 + PixelBytes * x1;
     for (std::size_t k = 0; k < 3; ++k) {
-        const float top = float(a[k]) + fx * float(int(b[k]) - int(a[k]));
-        const float bottom = float(c[k]) + fx * float(int(d[k]) - int(c[k]));
-        sum[k] += top + fy * (bottom - top);
+        const std::uint32_t top = a[k] * (256 - fx) + b[k] * fx, bottom = c[k] * (256 - fx) + d[k] * fx;
+        sum[k] += top * (256 - fy) + bottom * fy;
     }
 }
 
+// Adds the bilinear sample at (u, v) to sum, in fixed point (weights of 1/256; the sum is in
+// 1/65536 of a level).
+template <std::size_t PixelBytes>
+inline void addSample(const Source &source, float u, float v, float maxU, float maxV, std::uint32_t sum[3])
+{
+    if (!(u >= 0.0f && v >= 0.0f && u < maxU && v < maxV)) {
+        addBorderSample<PixelBytes>(source, u, v, sum);
+        return;
+    }
+    const std::uint32_t ui = std::uint32_t(u * 256.0f), vi = std::uint32_t(v * 256.0f);
+    const std::uint32_t fx = ui & 255u, fy = vi & 255u;
+    const std::uint8_t *p = source.rgb + source.stride * (vi >> 8) + PixelBytes * (ui >> 8);
+    const std::uint8_t *q = p + source.stride;
+    const std::uint32_t gx = 256 - fx, gy = 256 - fy;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::uint32_t top = p[k] * gx + p[k + PixelBytes] * fx, bottom = q[k] * gx + q[k + PixelBytes] * fx;
+        sum[k] += top * gy + bottom * fy;
+    }
+}
+
+// Adds the bilinear sample at a position in fixed point (16 fractional bits) that lies inside
+// the picture with its 2 x 2 neighbours.
+template <std::size_t PixelBytes>
+inline void addFixedSample(const Source &source, std::int64_t u, std::int64_t v, std::uint32_t sum[3])
+{
+    const std::uint32_t fx = std::uint32_t(u >> 8) & 255u, fy = std::uint32_t(v >> 8) & 255u;
+    const std::uint8_t *p = source.rgb + source.stride * std::size_t(v >> 16) + PixelBytes * std::size_t(u >> 16);
+    const std::uint8_t *q = p + source.stride;
+    const std::uint32_t gx = 256 - fx, gy = 256 - fy;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::uint32_t top = p[k] * gx + p[k + PixelBytes] * fx, bottom = q[k] * gx + q[k + PixelBytes] * fx;
+        sum[k] += top * gy + bottom * fy;
+    }
+}
+
+template <std::size_t PixelBytes>
 void warpRows(const Source &source, const Homography &m, std::uint8_t *out, std::size_t outWidth, std::size_t first,
               std::size_t last)
 {
+    // Strictly inside these, a sample's 2 x 2 neighbours all lie in the picture.
+    const float maxU = float(source.width - 1), maxV = float(source.height - 1);
     for (std::size_t y = first; y < last; ++y) {
         const double cy = double(y) + 0.5;
         std::uint8_t *row = out + 3 * outWidth * y;
-        for (std::size_t x = 0; x < outWidth; ++x) {
-            const Footprint f = footprintAt(m, double(x) + 0.5, cy);
-            const std::size_t across = samplesFor(f.dux, f.dvx), down = samplesFor(f.duy, f.dvy);
-            float sum[3] = {0.0f, 0.0f, 0.0f};
+        for (std::size_t start = 0; start < outWidth; start += kRun) {
+            const std::size_t end = std::min(outWidth, start + kRun);
+            const Footprint a = footprintAt(m, double(start) + 0.5, cy);
+            const Footprint b = footprintAt(m, double(end - 1) + 0.5, cy);
+            const std::size_t across = std::max(samplesFor(a.dux, a.dvx), samplesFor(b.dux, b.dvx));
+            const std::size_t down = std::max(samplesFor(a.duy, a.dvy), samplesFor(b.duy, b.dvy));
+            // Numerators and denominator at the first pixel's centre, stepped by one pixel.
+            double nu = m[0] * (double(start) + 0.5) + m[1] * cy + m[2];
+            double nv = m[3] * (double(start) + 0.5) + m[4] * cy + m[5];
+            double nw = m[6] * (double(start) + 0.5) + m[7] * cy + m[8];
             if (across == 1 && down == 1) {
-                // Pixel centres sit at integer source positions: (u, v) of a centre is x + 0.5.
-                addSample(source, f.u - 0.5, f.v - 0.5, sum);
-            } else {
+                // Pixel centres sit at integer source positions: the centre of (u, v) is u - 0.5.
+                const double u0 = a.u - 0.5, v0 = a.v - 0.5, u1 = b.u - 0.5, v1 = b.v - 0.5;
+                const bool inside =
+                    u0 >= 0 && v0 >= 0 && u1 >= 0 && v1 >= 0 && u0 < maxU && u1 < maxU && v0 < maxV && v1 < maxV;
+                if (inside) {
+                    // Over a run the map is nearly linear (its error is far below 1/100 pixel):
+                    // the positions are stepped in fixed point, 16 fractional bits.
+                    const double steps = end - start > 1 ? double(end - start - 1) : 1.0;
+                    std::int64_t uFixed = std::int64_t(u0 * 65536.0), vFixed = std::int64_t(v0 * 65536.0);
+                    const std::int64_t du = std::int64_t((u1 - u0) / steps * 65536.0);
+                    const std::int64_t dv = std::int64_t((v1 - v0) / steps * 65536.0);
+                    for (std::size_t x = start; x < end; ++x, uFixed += du, vFixed += dv) {
+                        std::uint32_t sum[3] = {0, 0, 0};
+                        addFixedSample<PixelBytes>(source, uFixed, vFixed, sum);
+                        row[3 * x] = std::uint8_t((sum[0] + 32768u) >> 16);
+                        row[3 * x + 1] = std::uint8_t((sum[1] + 32768u) >> 16);
+                        row[3 * x + 2] = std::uint8_t((sum[2] + 32768u) >> 16);
+                    }
+                    continue;
+                }
+                for (std::size_t x = start; x < end; ++x, nu += m[0], nv += m[3], nw += m[6]) {
+                    const double inverse = 1.0 / nw;
+                    std::uint32_t sum[3] = {0, 0, 0};
+                    addSample<PixelBytes>(source, float(nu * inverse - 0.5), float(nv * inverse - 0.5), maxU, maxV,
+                                          sum);
+                    row[3 * x] = std::uint8_t((sum[0] + 32768u) >> 16);
+                    row[3 * x + 1] = std::uint8_t((sum[1] + 32768u) >> 16);
+                    row[3 * x + 2] = std::uint8_t((sum[2] + 32768u) >> 16);
+                }
+                continue;
+            }
+            const std::uint32_t count = std::uint32_t(across * down);
+            for (std::size_t x = start; x < end; ++x, nu += m[0], nv += m[3], nw += m[6]) {
+                const Footprint f = footprintAt(m, double(x) + 0.5, cy);
+                std::uint32_t sum[3] = {0, 0, 0};
                 for (std::size_t j = 0; j < down; ++j) {
                     const double oy = (double(j) + 0.5) / double(down) - 0.5;
                     for (std::size_t i = 0; i < across; ++i) {
                         const double ox = (double(i) + 0.5) / double(across) - 0.5;
-                        addSample(source, f.u + ox * f.dux + oy * f.duy - 0.5, f.v + ox * f.dvx + oy * f.dvy - 0.5,
-                                  sum);
+                        addSample<PixelBytes>(source, float(f.u + ox * f.dux + oy * f.duy - 0.5),
+                                              float(f.v + ox * f.dvx + oy * f.dvy - 0.5), maxU, maxV, sum);
                     }
                 }
-                const float scale = 1.0f / float(across * down);
-                sum[0] *= scale;
-                sum[1] *= scale;
-                sum[2] *= scale;
+                // The sum of count samples of 16 fractional bits each: at most 64 x 255 x 65536 fits.
+                row[3 * x] = std::uint8_t((sum[0] / count + 32768u) >> 16);
+                row[3 * x + 1] = std::uint8_t((sum[1] / count + 32768u) >> 16);
+                row[3 * x + 2] = std::uint8_t((sum[2] / count + 32768u) >> 16);
             }
-            row[3 * x] = std::uint8_t(std::min(255.0f, sum[0] + 0.5f));
-            row[3 * x + 1] = std::uint8_t(std::min(255.0f, sum[1] + 0.5f));
-            row[3 * x + 2] = std::uint8_t(std::min(255.0f, sum[2] + 0.5f));
         }
     }
 }
@@ -97,9 +177,13 @@ void warpRows(const Source &source, const Homography &m, std::uint8_t *out, std:
 void warpPerspective(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes,
                      const Homography &map, std::uint8_t *out, std::size_t outWidth, std::size_t outHeight)
 {
-    const Source source{rgb, width, height, pixelBytes};
-    forRowRanges(outHeight, 3 * outWidth,
-                 [&](std::size_t first, std::size_t last) { warpRows(source, map, out, outWidth, first, last); });
+    const Source source{rgb, width, height, pixelBytes * width};
+    forRowRanges(outHeight, 3 * outWidth, [&](std::size_t first, std::size_t last) {
+        if (pixelBytes == 4)
+            warpRows<4>(source, map, out, outWidth, first, last);
+        else
+            warpRows<3>(source, map, out, outWidth, first, last);
+    });
 }
 
 } // namespace steps
