@@ -29,6 +29,8 @@ MIN_CONFIDENCE = 0.55
 #: Lines considered for the quads, and at most this many of them in any one direction (8 degrees).
 MAX_LINES = 36
 PER_DIRECTION = 8
+#: A quad is refused when more than this share of the band just outside a side is ink on paper.
+INK_LIMIT = 0.04
 #: Pictures with a shorter side than this (in pixels of the small copy) are not searched.
 MIN_SIDE = 64
 
@@ -198,7 +200,7 @@ class EdgeProfiles:
     """How strongly each line is a page's edge at every point along it, summed for fast means
     over any stretch. A point counts as much as the gradient across the line there, and less
     where the band just inside (2 pixels from the line) differs from the band further in (10
-    pixels): a board's frame or a tray seen from its outer edge. The inside is either side of
+    pixels) by being darker: a board's frame or a tray seen from its outer edge. The inside is either side of
     the line, so both are kept. Positions run along the line's direction (-sin, cos) from its
     point nearest the origin."""
 
@@ -236,8 +238,10 @@ class EdgeProfiles:
         zero = np.zeros((len(lines.theta), 1))
         self.sums = []  # per side of the line (+normal, -normal): the cumulative page-edge strength
         for sign in (1.0, -1.0):
-            difference = np.sqrt(((colour(sign * self.NEAR) - colour(sign * self.FAR)) ** 2).sum(axis=-1))
-            alike = 1.0 - np.clip((difference - 12.0) / 28.0, 0, 1)
+            # A frame or tray is darker than the surface beyond it; ink further in is darker
+            # than the band near the side and is no frame.
+            darker = (colour(sign * self.FAR) - colour(sign * self.NEAR)).mean(axis=-1)
+            alike = 1.0 - np.clip((darker - 10.0) / 20.0, 0, 1)
             self.sums.append(np.concatenate([zero, np.cumsum(strength * alike, axis=1)], axis=1))
         self.inside_sums = np.concatenate([zero, np.cumsum(inside, axis=1)], axis=1)
 
@@ -350,17 +354,19 @@ def band_samples(small: SmallCopy, corners: FloatArray, inside: float, count: in
     return colours
 
 
-def interior_colour(small: SmallCopy, corners: FloatArray) -> FloatArray:
-    """The median colour of a grid of points inside the quad (its middle two thirds)."""
-    grid = (np.arange(9) + 0.5) / 9 * 0.66 + 0.17
+def interior_colour(small: SmallCopy, corners: FloatArray, grid_size: int = 9) -> FloatArray:
+    """The median colour of a grid of points inside the quad (its middle two thirds); corners
+    may be one quad (4 x 2) or many (N x 4 x 2)."""
+    grid = (np.arange(grid_size) + 0.5) / grid_size * 0.66 + 0.17
     u, v = np.meshgrid(grid, grid)
     u, v = u.ravel()[:, None], v.ravel()[:, None]
-    tl, tr, br, bl = corners
+    quads = corners.reshape(-1, 4, 2)[:, None, :, :]
+    tl, tr, br, bl = quads[..., 0, :], quads[..., 1, :], quads[..., 2, :], quads[..., 3, :]
     points = (1 - u) * (1 - v) * tl + u * (1 - v) * tr + u * v * br + (1 - u) * v * bl
-    xi = np.clip(np.rint(points[:, 0]), 0, small.width - 1).astype(np.intp)
-    yi = np.clip(np.rint(points[:, 1]), 0, small.height - 1).astype(np.intp)
-    result: FloatArray = np.median(small.rgb[yi, xi].astype(np.float64), axis=0)
-    return result
+    xi = np.clip(np.rint(points[..., 0]), 0, small.width - 1).astype(np.intp)
+    yi = np.clip(np.rint(points[..., 1]), 0, small.height - 1).astype(np.intp)
+    result: FloatArray = np.median(small.rgb[yi, xi].astype(np.float64), axis=1)
+    return result[0] if corners.ndim == 2 else result
 
 
 def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
@@ -373,7 +379,7 @@ def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
         marks = 0
         papers = 0
         total = 0
-        for outside in (2.0, 4.0, 7.0):
+        for outside in (3.0, 6.0, 10.0, 15.0, 20.0):
             band = band_samples(small, corners, -outside, count=48)[side]
             valid = ~np.isnan(band[:, 0])
             level = band[valid].mean(axis=1)
@@ -478,10 +484,12 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
     profiles = EdgeProfiles(small, lines)
     sides = edge_scores(profiles, lines, order, corners)
     score = outline_score(sides) / (w + h)
-    best = np.argsort(-score)[:8]
     # A page or board is paper: its middle is among the lightest things in the photo.
     lightness = small.rgb.mean(axis=-1)
     light = float(np.percentile(lightness[:: max(1, h // 64), :: max(1, w // 64)], 95))
+    contenders = np.argsort(-score)[:200]
+    paper = interior_colour(small, corners[contenders], grid_size=5).mean(axis=-1) >= 0.5 * light
+    best = contenders[paper][:8]
     ranked: list[tuple[float, float, FloatArray]] = []
     for index in best:
         if ranked and float(score[index]) <= max(item[0] for item in ranked):
@@ -494,12 +502,10 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
         support = float(side[:, 0].sum() / max(visible, 1e-9))
         per_side = side[:, 0] / np.maximum(side[:, 1], 1e-9)
         weakest = float(np.min(np.where(side[:, 1] > 0.15 * side[:, 2], per_side, 1.0)))
-        if float(interior_colour(small, quad).mean()) < 0.5 * light:
-            continue
         ink = ink_outside(small, quad)
         value = float(score[index]) - 4.0 * ink
         confidence = min(1.0, support / 0.8) * min(1.0, weakest / 0.5)
-        confidence *= 1.0 if ink < 0.02 else 0.0
+        confidence *= 1.0 if ink < INK_LIMIT else 0.0
         ranked.append((value, confidence, quad))
     if not ranked:
         return None
