@@ -307,6 +307,8 @@ def _ink_outline(
     the quad of the ink's bounding box in the plane."""
     width, height = size
     rows, cols = np.nonzero(texture.ink)
+    if len(rows) == 0:
+        return np.zeros((0, 2)), np.zeros((0, 2))
     left, top = texture.extent_mm[0], texture.extent_mm[1]
     plane = np.column_stack(
         [(cols + 0.5 - texture.pad) / texture.scale + left, (rows + 0.5 - texture.pad) / texture.scale + top]
@@ -325,6 +327,9 @@ def _ink_outline(
     if covered is not None and len(points):
         under = covered[np.round(points[:, 1]).astype(int), np.round(points[:, 0]).astype(int)] > 0.5
         points = points[~under]
+    quad = order_clockwise_from_top_left(apply_homography(homography, box))
+    if len(points) < 3:
+        return points, quad
     # Row and column extremes keep the hull (to within a pixel) and cut the work a hundredfold.
     keep = []
     for axis in (0, 1):
@@ -334,8 +339,7 @@ def _ink_outline(
         starts = np.flatnonzero(np.r_[True, sorted_bins[1:] != sorted_bins[:-1]])
         ends = np.r_[starts[1:], len(order)] - 1
         keep.extend([order[starts], order[ends]])
-    extremes = points[np.unique(np.concatenate(keep))] if len(points) else points
-    return convex_hull(extremes), order_clockwise_from_top_left(apply_homography(homography, box))
+    return convex_hull(points[np.unique(np.concatenate(keep))]), quad
 
 
 def make_scene(seed: int, long_side: int = 1600, supersample: int = 2) -> Scene:

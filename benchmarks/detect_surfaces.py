@@ -61,6 +61,22 @@ def _scribble(
         y += line_height
 
 
+def _ensure_ink(
+    rng: np.random.Generator,
+    draws: list[ImageDraw.ImageDraw],
+    mask: Image.Image,
+    box: tuple[float, float, float, float],
+    line_height: float,
+    width: float,
+    colour: tuple[int, ...],
+) -> None:
+    """One full line of writing in the middle of box when the dice left the page blank."""
+    if mask.getbbox() is not None:
+        return
+    middle = (box[1] + box[3]) / 2
+    _scribble(rng, draws, (box[0], middle - line_height, box[2], middle + line_height), line_height, width, colour, 1.0)
+
+
 def _sketch(
     rng: np.random.Generator,
     draws: list[ImageDraw.ImageDraw],
@@ -121,6 +137,7 @@ def page_texture(rng: np.random.Generator, paper: str, scale: float) -> Texture:
             (pad + 2.5 * scale, y, pad + 9 * scale, y + 40 * scale),
         ][edge]
         _scribble(rng, draws, spot, 6 * scale, 0.5 * scale, ink, 1.0)
+    _ensure_ink(rng, draws, mask, box, 8 * scale, 0.5 * scale, ink)
     # The sheet's true size is the drawn one (whole texture pixels).
     sheet = (0.0, 0.0, (w - 2 * pad) / scale, (h - 2 * pad) / scale)
     return Texture(picture, np.asarray(mask) > 127, scale, pad, sheet, sheet)
@@ -191,6 +208,7 @@ def board_texture(rng: np.random.Generator, scale: float) -> Texture:
         _scribble(rng, draws, sub, line, rng.uniform(2.5, 5) * scale, ink, rng.uniform(0.4, 0.9))
     for _ in range(rng.integers(0, 3)):
         _sketch(rng, draws, box, rng.uniform(3, 5) * scale, MARKER_INKS[rng.integers(len(MARKER_INKS))])
+    _ensure_ink(rng, draws, mask, box, line, 3 * scale, MARKER_INKS[0])
     # Markers and an eraser lying in the tray.
     x = left + rng.uniform(40, 200)
     for _ in range(rng.integers(2, 5)):

@@ -171,3 +171,18 @@ def test_scene_is_the_same_for_a_seed_and_its_truth_is_consistent():
     assert np.allclose(mapped, corners, atol=0.01)
     assert truth["aspect"] == pytest.approx(w / h)
     assert detect_scenes.kind_of(seed) == "corner-out"
+
+
+def test_blank_surface_gets_a_line_of_writing_and_no_visible_ink_is_never_cut():
+    import detect_surfaces
+    from PIL import Image, ImageDraw
+
+    rng = np.random.default_rng(0)
+    picture = Image.new("RGBA", (200, 100), (255, 255, 255, 255))
+    mask = Image.new("L", (200, 100), 0)
+    draws = [ImageDraw.Draw(picture), ImageDraw.Draw(mask)]
+    detect_surfaces._ensure_ink(rng, draws, mask, (10, 10, 190, 90), 20, 2, (0, 0, 0))
+    assert mask.getbbox() is not None
+    truth = truth_for(SLANTED, hull=[])
+    result = detect_scoring.score(truth, {"found": True, "corners": SLANTED[:3] + [(400.0, 300.0)], "aspect": 2.0})
+    assert not result["ink_cut"]
