@@ -240,7 +240,8 @@ class EdgeProfiles:
         for sign in (1.0, -1.0):
             # A frame or tray is darker than the surface beyond it; ink further in is darker
             # than the band near the side and is no frame.
-            darker = (colour(sign * self.FAR) - colour(sign * self.NEAR)).mean(axis=-1)
+            beyond = np.maximum(colour(sign * self.FAR).mean(axis=-1), colour(sign * 2 * self.FAR).mean(axis=-1))
+            darker = beyond - colour(sign * self.NEAR).mean(axis=-1)
             alike = 1.0 - np.clip((darker - 10.0) / 20.0, 0, 1)
             self.sums.append(np.concatenate([zero, np.cumsum(strength * alike, axis=1)], axis=1))
         self.inside_sums = np.concatenate([zero, np.cumsum(inside, axis=1)], axis=1)
