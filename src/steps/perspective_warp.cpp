@@ -65,26 +65,6 @@ template <std::size_t PixelBytes> void addBorderSample(const Source &source, flo
     }
 }
 
-// Adds the bilinear sample at (u, v) to sum, in fixed point (weights of 1/256; the sum is in
-// 1/65536 of a level).
-template <std::size_t PixelBytes>
-inline void addSample(const Source &source, float u, float v, float maxU, float maxV, std::uint32_t sum[3])
-{
-    if (!(u >= 0.0f && v >= 0.0f && u < maxU && v < maxV)) {
-        addBorderSample<PixelBytes>(source, u, v, sum);
-        return;
-    }
-    const std::uint32_t ui = std::uint32_t(u * 256.0f), vi = std::uint32_t(v * 256.0f);
-    const std::uint32_t fx = ui & 255u, fy = vi & 255u;
-    const std::uint8_t *p = source.rgb + source.stride * (vi >> 8) + PixelBytes * (ui >> 8);
-    const std::uint8_t *q = p + source.stride;
-    const std::uint32_t gx = 256 - fx, gy = 256 - fy;
-    for (std::size_t k = 0; k < 3; ++k) {
-        const std::uint32_t top = p[k] * gx + p[k + PixelBytes] * fx, bottom = q[k] * gx + q[k + PixelBytes] * fx;
-        sum[k] += top * gy + bottom * fy;
-    }
-}
-
 // Adds the bilinear sample at a position in fixed point (16 fractional bits) that lies inside
 // the picture with its 2 x 2 neighbours.
 template <std::size_t PixelBytes>
@@ -98,6 +78,25 @@ inline void addFixedSample(const Source &source, std::int64_t u, std::int64_t v,
         const std::uint32_t top = p[k] * gx + p[k + PixelBytes] * fx, bottom = q[k] * gx + q[k + PixelBytes] * fx;
         sum[k] += top * gy + bottom * fy;
     }
+}
+
+// Adds the bilinear sample at (u, v) to sum, in fixed point (weights of 1/256; the sum is in
+// 1/65536 of a level).
+template <std::size_t PixelBytes>
+inline void addSample(const Source &source, float u, float v, float maxU, float maxV, std::uint32_t sum[3])
+{
+    if (u >= 0.0f && v >= 0.0f && u < maxU && v < maxV)
+        addFixedSample<PixelBytes>(source, std::int64_t(double(u) * 65536.0), std::int64_t(double(v) * 65536.0), sum);
+    else
+        addBorderSample<PixelBytes>(source, u, v, sum);
+}
+
+// Writes the mean of count samples summed in fixed point as one output pixel.
+inline void storePixel(std::uint8_t *pixel, const std::uint32_t sum[3], std::uint32_t count)
+{
+    pixel[0] = std::uint8_t((sum[0] / count + 32768u) >> 16);
+    pixel[1] = std::uint8_t((sum[1] / count + 32768u) >> 16);
+    pixel[2] = std::uint8_t((sum[2] / count + 32768u) >> 16);
 }
 
 template <std::size_t PixelBytes>
@@ -134,9 +133,7 @@ void warpRows(const Source &source, const Homography &m, std::uint8_t *out, std:
                     for (std::size_t x = start; x < end; ++x, uFixed += du, vFixed += dv) {
                         std::uint32_t sum[3] = {0, 0, 0};
                         addFixedSample<PixelBytes>(source, uFixed, vFixed, sum);
-                        row[3 * x] = std::uint8_t((sum[0] + 32768u) >> 16);
-                        row[3 * x + 1] = std::uint8_t((sum[1] + 32768u) >> 16);
-                        row[3 * x + 2] = std::uint8_t((sum[2] + 32768u) >> 16);
+                        storePixel(row + 3 * x, sum, 1);
                     }
                     continue;
                 }
@@ -145,9 +142,7 @@ void warpRows(const Source &source, const Homography &m, std::uint8_t *out, std:
                     std::uint32_t sum[3] = {0, 0, 0};
                     addSample<PixelBytes>(source, float(nu * inverse - 0.5), float(nv * inverse - 0.5), maxU, maxV,
                                           sum);
-                    row[3 * x] = std::uint8_t((sum[0] + 32768u) >> 16);
-                    row[3 * x + 1] = std::uint8_t((sum[1] + 32768u) >> 16);
-                    row[3 * x + 2] = std::uint8_t((sum[2] + 32768u) >> 16);
+                    storePixel(row + 3 * x, sum, 1);
                 }
                 continue;
             }
@@ -182,9 +177,7 @@ void warpRows(const Source &source, const Homography &m, std::uint8_t *out, std:
                         for (std::size_t i = 0; i < across; ++i, u += alongU, v += alongV)
                             addFixedSample<PixelBytes>(source, u, v, sum);
                     }
-                    row[3 * x] = std::uint8_t((sum[0] / count + 32768u) >> 16);
-                    row[3 * x + 1] = std::uint8_t((sum[1] / count + 32768u) >> 16);
-                    row[3 * x + 2] = std::uint8_t((sum[2] / count + 32768u) >> 16);
+                    storePixel(row + 3 * x, sum, count);
                     f.u += step.u;
                     f.v += step.v;
                     f.dux += step.dux;
@@ -206,9 +199,7 @@ void warpRows(const Source &source, const Homography &m, std::uint8_t *out, std:
                     }
                 }
                 // The sum of count samples of 16 fractional bits each: at most 64 x 255 x 65536 fits.
-                row[3 * x] = std::uint8_t((sum[0] / count + 32768u) >> 16);
-                row[3 * x + 1] = std::uint8_t((sum[1] / count + 32768u) >> 16);
-                row[3 * x + 2] = std::uint8_t((sum[2] / count + 32768u) >> 16);
+                storePixel(row + 3 * x, sum, count);
             }
         }
     }
