@@ -171,7 +171,8 @@ def parser() -> argparse.ArgumentParser:
         "--corners",
         type=corner_list,
         metavar="x1,y1,x2,y2,x3,y3,x4,y4",
-        help="the page's corners by hand: TL, TR, BR, BL in the photo's pixels (after its EXIF orientation)",
+        help="the page's corners by hand: TL, TR, BR, BL in the photo's pixels (after its EXIF orientation); "
+        "write --corners=-5,... when the first is negative",
     )
     clean.add_argument(
         "--aspect",

@@ -63,7 +63,7 @@ def draw_overlay(image: Any, corners: Any, found: bool, path: Path) -> None:
 def detect_command(arguments: argparse.Namespace) -> int:
     from .detection import exif_focal_35mm, find_page
     from .pictures import PictureError, read_picture
-    from .road import PictureTooSmall, samples_of
+    from .road import PictureTooSmall
 
     failed = 0
     if arguments.overlay is not None:
@@ -75,7 +75,7 @@ def detect_command(arguments: argparse.Namespace) -> int:
     for name in arguments.photos:
         try:
             image = read_picture(name)
-            found = find_page(samples_of(image), image.width, image.height, exif_focal_35mm(image))
+            found = find_page(image, image.width, image.height, exif_focal_35mm(image))
         except (PictureError, PictureTooSmall) as error:
             print(f"vantrel: {name}: {error}", file=sys.stderr)
             failed += 1

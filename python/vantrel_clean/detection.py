@@ -73,13 +73,13 @@ def detect(picture: object, *, focal_35mm: float | None = None) -> Detection:
     Raises PictureError for a file that cannot be read, PictureTooSmall below 3 x 3 pixels,
     TypeError or ValueError for other objects and arrays of the wrong shape or type."""
     from .pictures import read_picture, to_rgb
-    from .road import as_rgb_array, samples_of
+    from .road import as_rgb_array
 
     if isinstance(picture, (str, os.PathLike)):
         picture = read_picture(Path(picture))
     if isinstance(picture, Image.Image):
         image = to_rgb(picture)
-        return find_page(samples_of(image), image.width, image.height, focal_35mm or exif_focal_35mm(picture))
+        return find_page(image, image.width, image.height, focal_35mm or exif_focal_35mm(picture))
     samples = as_rgb_array(picture)
     return find_page(samples, samples.shape[1], samples.shape[0], focal_35mm)
 
@@ -89,8 +89,9 @@ def detect_array(samples: RGBArray, focal_35mm: float | None = None) -> Detectio
     return find_page(np.ascontiguousarray(samples), samples.shape[1], samples.shape[0], focal_35mm)
 
 
-def find_page(source: Samples, width: int, height: int, focal_35mm: float | None = None) -> Detection:
-    """The page in a width x height picture, given as road.samples_of gives it."""
+def find_page(source: Samples | Image.Image, width: int, height: int, focal_35mm: float | None = None) -> Detection:
+    """The page in a width x height picture, given as road.samples_of gives it or as a Pillow
+    RGB image (shrunk by Pillow itself, which reads an image in any number of blocks)."""
     from .road import check_size
 
     check_size(width, height)
@@ -118,9 +119,14 @@ class SmallCopy:
     gy: npt.NDArray[np.float32]
 
     @classmethod
-    def of(cls, source: Samples, width: int, height: int, factor: int) -> SmallCopy:
-        w, h = width // factor, height // factor
-        rgb = np.frombuffer(_steps.shrink_for_detection(source, width, height, factor), np.float32).reshape(h, w, 3)
+    def of(cls, source: Samples | Image.Image, width: int, height: int, factor: int) -> SmallCopy:
+        if isinstance(source, Image.Image):  # block averages as well, the last partial ones kept
+            rgb = np.ascontiguousarray(np.asarray(source.reduce(factor) if factor > 1 else source), np.float32)
+            h, w = rgb.shape[:2]
+        else:
+            w, h = width // factor, height // factor
+            shrunk = _steps.shrink_for_detection(source, width, height, factor)
+            rgb = np.frombuffer(shrunk, np.float32).reshape(h, w, 3)
         gx, gy = _steps.colour_gradients(rgb, w, h)
         return cls(rgb, np.frombuffer(gx, np.float32).reshape(h, w), np.frombuffer(gy, np.float32).reshape(h, w))
 
