@@ -20,11 +20,13 @@ if TYPE_CHECKING:
     from .api import clean, clean_file, clean_image, default_output
     from .background import even_background
     from .batch import Job, Outcome, clean_job, plan, run
+    from .detection import Detection, detect
     from .limits import default_max_pixels
     from .options import DEFAULT_PASSES, DEFAULT_STYLE, PASSES, STYLES, CleanOptions, Style
     from .pages import read_page
     from .pdf_output import save_pdf
     from .pictures import PictureError, read_picture, save_picture, to_rgb
+    from .rectification import rectify
     from .road import MODULE_LOCK, Cleaned, PictureTooSmall, clean_array, clean_picture
     from .workers import WorkerDied, WorkerPool
 
@@ -42,6 +44,8 @@ _HOMES = {
     "clean_job": "batch",
     "plan": "batch",
     "run": "batch",
+    "Detection": "detection",
+    "detect": "detection",
     "default_max_pixels": "limits",
     "DEFAULT_PASSES": "options",
     "DEFAULT_STYLE": "options",
@@ -55,6 +59,7 @@ _HOMES = {
     "read_picture": "pictures",
     "save_picture": "pictures",
     "to_rgb": "pictures",
+    "rectify": "rectification",
     "MODULE_LOCK": "road",
     "Cleaned": "road",
     "PictureTooSmall": "road",

@@ -104,15 +104,19 @@ def clean_job(
         cleaned = clean_into(job.source, None, options, fmt, quality, reader)
     except (PictureTooSmall, PictureError) as error:
         return failed(str(error))
+    except ValueError as error:  # corners given by hand that do not fit the picture
+        return failed(str(error))
     except MemoryError:
         return failed("not enough memory to clean it")
+    if cleaned.notice is not None:  # the page's crop: none found, the whole photo cleaned
+        note = cleaned.notice if note is None else f"{note}\n{cleaned.notice}"
     page: bytes | None = None
     if keep_page:
         try:
             # A rendered page keeps its size on paper: the cleaned picture has half its pixels.
             page = pdf_page(cleaned, rendered[0] / 2 if rendered else PAGE_RESOLUTION)
         except PageError as error:
-            note = f"left out of the PDF: {error}"
+            note = f"left out of the PDF: {error}" if note is None else f"{note}\nleft out of the PDF: {error}"
     if job.output is not None:
         try:
             job.output.parent.mkdir(parents=True, exist_ok=True)

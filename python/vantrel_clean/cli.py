@@ -12,7 +12,7 @@ from pathlib import Path
 from .atomic import sweep_temporaries
 from .batch import Job, Outcome, plan, run
 from .limits import default_max_pixels
-from .options import DEFAULT_STYLE, PASSES, STYLES, CleanOptions, check_passes
+from .options import CROPS, DEFAULT_STYLE, PASSES, STYLES, CleanOptions, check_corners, check_passes, parse_aspect
 from .pages import DEFAULT_DPI
 from .pictures import FORMATS
 from .planning import real
@@ -100,6 +100,26 @@ def package_version() -> str:
     from . import __version__
 
     return __version__
+
+
+def corner_list(text: str) -> tuple[tuple[float, float], ...]:
+    try:
+        numbers = [float(part) for part in text.split(",")]
+    except ValueError:
+        numbers = []
+    if len(numbers) != 8:
+        raise argparse.ArgumentTypeError("give eight numbers x1,y1,x2,y2,x3,y3,x4,y4 (TL, TR, BR, BL)")
+    try:
+        return check_corners([(numbers[2 * k], numbers[2 * k + 1]) for k in range(4)])
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def aspect_value(text: str) -> str | float:
+    try:
+        return parse_aspect(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
 
 
 def parser() -> argparse.ArgumentParser:
@@ -201,6 +221,30 @@ def parser() -> argparse.ArgumentParser:
         help="refuse pictures (and rendered PDF pages) of more than N pixels, such as 200M "
         "(default: what the available memory holds for each worker at once, at least 16M)",
     )
+    clean.add_argument(
+        "--crop",
+        choices=CROPS,
+        default="auto",
+        help="auto (default): find the page or board and rectify it, or say so and clean the whole photo; "
+        "none: clean the photo as it is",
+    )
+    clean.add_argument(
+        "--corners",
+        type=corner_list,
+        metavar="x1,y1,x2,y2,x3,y3,x4,y4",
+        help="the page's corners by hand: TL, TR, BR, BL in the photo's pixels (after its EXIF orientation); "
+        "write --corners=-5,... when the first is negative",
+    )
+    clean.add_argument(
+        "--aspect",
+        type=aspect_value,
+        default="auto",
+        metavar="auto|a4|letter|W:H",
+        help="the rectified page's width to height: auto (default: measured from the photo), a4, letter, or W:H",
+    )
+    from .detect_command import add_detect_command
+
+    add_detect_command(commands)
     top.add_argument("--version", action="version", version=f"%(prog)s {package_version()}")
     return top
 
@@ -219,6 +263,9 @@ def options_from(arguments: argparse.Namespace) -> CleanOptions:
         speck_limit=arguments.speck_limit,
         even_background=arguments.even_background,
         exact_black=arguments.exact_black,
+        crop=arguments.crop,
+        corners=arguments.corners,
+        aspect=arguments.aspect,
     )
 
 
@@ -241,8 +288,8 @@ def say(line: str) -> None:
 def report(outcome: Outcome) -> None:
     if outcome.error is not None:
         say(f"vantrel: {outcome.name}: {outcome.error}")
-    if outcome.note is not None:
-        say(f"vantrel: {outcome.name}: {outcome.note}")
+    for note in outcome.note.splitlines() if outcome.note is not None else ():
+        say(f"vantrel: {outcome.name}: {note}")
 
 
 def quiet_library_warnings() -> None:
@@ -401,6 +448,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     arguments = top.parse_args(argv)
     try:
         with stop_on_signals():
+            if arguments.command == "detect":
+                from .detect_command import detect_command
+
+                return detect_command(arguments)
             return clean_command(arguments, top)
     except Stopped as stop:
         print(f"vantrel: stopped by {stop.name}", file=sys.stderr)

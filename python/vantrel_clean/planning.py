@@ -38,8 +38,8 @@ class Job:
 class Outcome:
     """What became of one job: error is None on success; page holds the cleaned page, encoded
     as the file a PDF embeds (see pdf_output.pdf_page), when the batch was asked to keep it.
-    name is the source as messages name it; note a remark that is not a failure (an animation's
-    frames left out, a page left out of the PDF)."""
+    name is the source as messages name it; note remarks that are not failures, one a line (an
+    animation's frames left out, no page found to crop, a page left out of the PDF)."""
 
     source: Path
     output: Path | None

@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import os
 import threading
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 import numpy as np
 import numpy.typing as npt
@@ -64,6 +64,7 @@ class Cleaned:
     samples: RGBArray | None = None
     indexes: npt.NDArray[np.uint8] | None = None
     palette: RGBArray | None = None
+    notice: str | None = None  # what the user should know (the page's crop)
 
     def rgb(self) -> RGBArray:
         if self.samples is not None:
@@ -163,6 +164,13 @@ def clean_picture(
     """
     options = check_options(options)
     style = STYLES[options.style]
+    if options.crop != "none" or options.corners is not None:
+        from .page_crop import crop_page
+
+        picture, notice = crop_page(picture, options, consume=consume)
+        return replace(
+            clean_picture(picture, replace(options, crop="none", corners=None), consume=consume), notice=notice
+        )
     if isinstance(picture, Image.Image):
         if picture.mode != "RGB":
             raise ValueError(f"expected an RGB image, got mode {picture.mode}")

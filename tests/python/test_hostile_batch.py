@@ -138,7 +138,7 @@ def test_killed_worker_fails_only_its_file_and_a_fresh_worker_goes_on(tmp_path):
         save(inputs / f"p{i:02}.png", page(41 + 2 * i))
     big = save(inputs / "p04-big.png", page(4000, 3000))  # decoding takes long enough to be seen
     command = subprocess.Popen(
-        [SCRIPT, "clean", inputs, "-o", tmp_path / "out", "--jobs", "2", "-q"],
+        [SCRIPT, "clean", "--crop", "none", inputs, "-o", tmp_path / "out", "--jobs", "2", "-q"],
         stderr=subprocess.PIPE,
         text=True,
     )
@@ -165,7 +165,7 @@ def run_until_written(tmp_path, extra=(), **popen):
         save(inputs / f"p{i:02}.png", page(1201 + 2 * i, 801))
     out = tmp_path / "out"
     command = subprocess.Popen(
-        [SCRIPT, "clean", inputs, "-o", out, "--jobs", "2", "-q", *extra],
+        [SCRIPT, "clean", "--crop", "none", inputs, "-o", out, "--jobs", "2", "-q", *extra],
         stderr=subprocess.PIPE,
         text=True,
         **popen,
@@ -282,7 +282,7 @@ def test_fifos_and_devices_are_not_regular_files(tmp_path):
     os.mkfifo(inputs / "x.jpg")
     os.mkfifo(tmp_path / "y.png")
     done = subprocess.run(
-        [SCRIPT, "clean", inputs, tmp_path / "y.png", "/dev/zero", "-o", tmp_path / "out"],
+        [SCRIPT, "clean", "--crop", "none", inputs, tmp_path / "y.png", "/dev/zero", "-o", tmp_path / "out"],
         capture_output=True,
         text=True,
         timeout=60,
@@ -327,7 +327,7 @@ def test_unreadable_folder_fails_and_skipped_files_are_counted(tmp_path, capsys,
 @pytest.mark.parametrize("args", [["", "-o", "out"], ["x.png", "-o", ""], ["x.png", "--pdf", ""], ["x.png", "-o", " "]])
 def test_empty_arguments_are_usage_errors(args, capsys):
     with pytest.raises(SystemExit) as stop:
-        main(["clean", *args])
+        main(["clean", "--crop", "none", *args])
     assert stop.value.code == 2
     assert "an empty name is no file or folder" in capsys.readouterr().err
 
@@ -441,7 +441,19 @@ def test_result_too_wide_for_its_format_is_one_line_and_the_batch_goes_on(tmp_pa
     save(tmp_path / "wide.png", page(2 * side + 3, 5))  # one pixel too wide once halved
     save(tmp_path / "fine.png")
     done = subprocess.run(
-        [SCRIPT, "clean", tmp_path / "wide.png", tmp_path / "fine.png", "-o", tmp_path / "out", "--format", fmt, "-j1"],
+        [
+            SCRIPT,
+            "clean",
+            "--crop",
+            "none",
+            tmp_path / "wide.png",
+            tmp_path / "fine.png",
+            "-o",
+            tmp_path / "out",
+            "--format",
+            fmt,
+            "-j1",
+        ],
         capture_output=True,
         text=True,
         timeout=60,
@@ -485,7 +497,7 @@ def test_pdf_over_an_output_and_a_file_as_the_folder_are_refused(tmp_path, capsy
     source = save(tmp_path / "a.png")
     for args in (["-o", tmp_path / "out", "--pdf", tmp_path / "out" / "a.png"], ["-o", source]):
         with pytest.raises(SystemExit) as stop:
-            main(["clean", str(source), *map(str, args)])
+            main(["clean", "--crop", "none", str(source), *map(str, args)])
         assert stop.value.code == 2
     err = capsys.readouterr().err
     assert "would overwrite one of the cleaned pictures" in err and "is a file, not a folder" in err
@@ -529,7 +541,10 @@ def test_library_warnings_stay_off_stderr(tmp_path):
     broken = data[: start + 6] + b"\xff" * 20 + data[start + 26 :]  # a damaged EXIF block
     (tmp_path / "exif.jpg").write_bytes(broken)
     done = subprocess.run(
-        [SCRIPT, "clean", tmp_path / "exif.jpg", "-o", tmp_path / "out"], capture_output=True, text=True, timeout=60
+        [SCRIPT, "clean", "--crop", "none", tmp_path / "exif.jpg", "-o", tmp_path / "out"],
+        capture_output=True,
+        text=True,
+        timeout=60,
     )
     assert (done.returncode, done.stderr) == (0, "")
 
