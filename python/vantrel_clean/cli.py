@@ -11,7 +11,7 @@ from pathlib import Path
 
 from .batch import Outcome, plan, run
 from .pictures import FORMATS, save_pdf
-from .options import DEFAULT_STYLE, PASSES, STYLES, CleanOptions, check_passes
+from .options import DEFAULT_SENSITIVITY, DEFAULT_STYLE, PASSES, SENSITIVITY_RANGE, STYLES, CleanOptions, check_passes
 
 DESCRIPTION = """\
 Cleans photos and scans of ink on a light background: evens out the light, whitens the paper,
@@ -140,6 +140,14 @@ def parser() -> argparse.ArgumentParser:
         help="keep black samples at 0 (the module's GetData delivers them as 1; default on)",
     )
     clean.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    clean.add_argument(
+        "--sensitivity",
+        type=float,
+        default=DEFAULT_SENSITIVITY,
+        metavar="S",
+        help=f"how faint a stroke the colour style keeps: 2 keeps strokes of half the contrast, 0.5 only clearer "
+        f"ones ({SENSITIVITY_RANGE[0]:g} to {SENSITIVITY_RANGE[1]:g}; default %(default)g)",
+    )
     return top
 
 
@@ -157,6 +165,7 @@ def options_from(arguments: argparse.Namespace) -> CleanOptions:
         speck_limit=arguments.speck_limit,
         even_background=arguments.even_background,
         exact_black=arguments.exact_black,
+        sensitivity=arguments.sensitivity,
     )
 
 

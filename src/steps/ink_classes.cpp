@@ -1,17 +1,22 @@
-// Three passes: mark the pixels that may be ink; grow every stroke from its certain pixels
-// through the possible ones, dropping specks; give the kept pixels their class. The marks live
-// in the code buffer itself until the last pass overwrites them with the codes.
+// Four passes: the thresholds of each block from the paper's noise; every group of possible ink
+// pixels grown as a stroke and kept or dropped as a whole; the tone of each kept stroke; the class
+// of each kept pixel from its colour in the module's output.
 #include "ink_classes.hpp"
+
+#include "contrast_map.hpp"
+#include "row_ranges.hpp"
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <mutex>
 #include <vector>
 
 namespace steps {
 
 namespace {
 
-enum Mark : std::uint8_t { kPaper = 0, kPossible = 1, kKept = 2, kSpeck = 3 };
+enum Mark : std::uint8_t { kPaper = 0, kPossible = 1, kGrown = 2, kStrong = 3, kFull = 4, kPale = 5, kDropped = 6 };
 
 struct LinearTable {
     double values[256];
@@ -32,56 +37,41 @@ double labCurve(double t)
     return t > delta * delta * delta ? std::cbrt(t) : t / (3 * delta * delta) + 4.0 / 29.0;
 }
 
-std::uint8_t darkest(const std::uint8_t *pixel) { return std::min({pixel[0], pixel[1], pixel[2]}); }
-
-// The inverse of the evening's power curve, sample by sample: dark colours keep their chroma
-// there, which the curve squeezes towards black.
-std::array<std::uint8_t, 256> undoToneTable(double exponent)
+std::uint16_t steps16(float contrast)
 {
-    std::array<std::uint8_t, 256> table{};
-    for (int i = 0; i < 256; ++i)
-        table[std::size_t(i)] = std::uint8_t(std::pow(i / 255.0, 1.0 / exponent) * 255.0 + 0.5);
-    return table;
+    return std::uint16_t(std::clamp(contrast * float(kContrastSteps) + 0.5f, 0.0f, float(kContrastSteps)));
 }
 
-// The darkest sample in the 3x3 neighbourhood of pixel i (clipped at the borders).
-std::uint8_t darkestAround(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t i)
+// The median of values (reordered).
+std::uint16_t medianOf(std::vector<std::uint16_t> &values)
+{
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// Calls visit(neighbour) for the 8 neighbours of pixel i inside the picture.
+template <class Visit> void forNeighbours(std::size_t i, std::size_t width, std::size_t height, Visit visit)
 {
     const std::size_t x = i % width, y = i / width;
+    if (x > 0 && y > 0 && x + 1 < width && y + 1 < height) { // inside: no clipping
+        const std::size_t above = i - width, below = i + width;
+        visit(above - 1);
+        visit(above);
+        visit(above + 1);
+        visit(i - 1);
+        visit(i + 1);
+        visit(below - 1);
+        visit(below);
+        visit(below + 1);
+        return;
+    }
     const std::size_t x0 = x > 0 ? x - 1 : 0, x1 = std::min(x + 1, width - 1);
     const std::size_t y0 = y > 0 ? y - 1 : 0, y1 = std::min(y + 1, height - 1);
-    std::uint8_t least = 255;
     for (std::size_t yy = y0; yy <= y1; ++yy)
         for (std::size_t xx = x0; xx <= x1; ++xx)
-            least = std::min(least, darkest(rgb + 3 * (xx + width * yy)));
-    return least;
-}
-
-// Grows the stroke of seed through 8-connected possible pixels; a stroke of fewer than minStroke
-// pixels is marked as a speck. stroke is the work list, reused from call to call.
-void growStroke(std::uint8_t *marks, std::size_t width, std::size_t height, std::size_t seed, std::size_t minStroke,
-                std::vector<std::size_t> &stroke)
-{
-    stroke.clear();
-    stroke.push_back(seed);
-    marks[seed] = kKept;
-    for (std::size_t head = 0; head < stroke.size(); ++head) {
-        const std::size_t here = stroke[head];
-        const std::size_t x = here % width, y = here / width;
-        const std::size_t x0 = x > 0 ? x - 1 : 0, x1 = std::min(x + 1, width - 1);
-        const std::size_t y0 = y > 0 ? y - 1 : 0, y1 = std::min(y + 1, height - 1);
-        for (std::size_t yy = y0; yy <= y1; ++yy)
-            for (std::size_t xx = x0; xx <= x1; ++xx) {
-                const std::size_t next = xx + width * yy;
-                if (marks[next] == kPossible) {
-                    marks[next] = kKept;
-                    stroke.push_back(next);
-                }
-            }
-    }
-    if (stroke.size() < minStroke)
-        for (std::size_t pixel : stroke)
-            marks[pixel] = kSpeck;
+            if (xx != x || yy != y)
+                visit(xx + width * yy);
 }
 
 } // namespace
@@ -96,58 +86,166 @@ Lab labOf(std::uint8_t red, std::uint8_t green, std::uint8_t blue)
     return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
 }
 
-void classifyInk(const std::uint8_t *rgb, std::size_t width, std::size_t height, const InkRules &rules,
-                 std::uint8_t *codes, InkHistogram &histogram)
+std::vector<BlockThresholds> blockThresholds(const std::uint16_t *contrast, std::size_t width, std::size_t height,
+                                             const InkRules &rules)
+{
+    const std::size_t across = (width + kNoiseBlock - 1) / kNoiseBlock, down = (height + kNoiseBlock - 1) / kNoiseBlock;
+    std::vector<std::uint16_t> level(across * down), spread(across * down);
+    forRowRanges(down, width * kNoiseBlock, [&](std::size_t firstRow, std::size_t lastRow) {
+        std::vector<std::uint16_t> values, deviations;
+        for (std::size_t by = firstRow; by < lastRow; ++by)
+            for (std::size_t bx = 0; bx < across; ++bx) {
+                // Every other pixel each way: a quarter of the block tells its noise as well.
+                values.clear();
+                for (std::size_t y = by * kNoiseBlock; y < std::min(height, (by + 1) * kNoiseBlock); y += 2)
+                    for (std::size_t x = bx * kNoiseBlock; x < std::min(width, (bx + 1) * kNoiseBlock); x += 2)
+                        values.push_back(contrast[x + width * y]);
+                const std::uint16_t median = medianOf(values);
+                deviations.resize(values.size());
+                for (std::size_t k = 0; k < values.size(); ++k)
+                    deviations[k] = std::uint16_t(std::abs(int(values[k]) - int(median)));
+                level[bx + across * by] = median;
+                spread[bx + across * by] = medianOf(deviations);
+            }
+    });
+    const float ceilingLevel = 0.03f * float(kContrastSteps);
+    std::vector<BlockThresholds> thresholds(across * down);
+    std::vector<std::uint16_t> around;
+    for (std::size_t by = 0; by < down; ++by)
+        for (std::size_t bx = 0; bx < across; ++bx) {
+            around.clear();
+            for (std::size_t y = by ? by - 1 : 0; y <= std::min(by + 1, down - 1); ++y)
+                for (std::size_t x = bx ? bx - 1 : 0; x <= std::min(bx + 1, across - 1); ++x)
+                    around.push_back(spread[x + across * y]);
+            const float noise = 1.4826f * float(medianOf(around)) / float(kContrastSteps);
+            const float paper = std::min(float(level[bx + across * by]), ceilingLevel) / float(kContrastSteps);
+            const float low = std::max(rules.lowFloor, rules.lowNoise * noise) / rules.sensitivity;
+            const float seed = std::max(rules.seedFloor, rules.seedNoise * noise) / rules.sensitivity;
+            thresholds[bx + across * by] = {steps16(paper + low), steps16(paper + seed)};
+        }
+    return thresholds;
+}
+
+void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const std::uint16_t *peak, std::size_t width,
+                 std::size_t height, const InkRules &rules, std::uint8_t *codes, InkHistogram &histogram)
 {
     const std::size_t count = width * height;
-    const std::array<std::uint8_t, 256> untone = undoToneTable(rules.exponent);
-    // The curve is monotonic: a level before it compares as its image after it.
-    auto toned = [&untone](std::uint8_t level) {
-        int image = 0;
-        while (image < 255 && untone[std::size_t(image + 1)] <= level)
-            ++image;
-        return std::uint8_t(image);
+    const std::size_t across = (width + kNoiseBlock - 1) / kNoiseBlock;
+    const std::vector<BlockThresholds> thresholds = blockThresholds(contrast, width, height, rules);
+    auto blockOf = [&](std::size_t i) -> const BlockThresholds & {
+        return thresholds[(i % width) / kNoiseBlock + across * ((i / width) / kNoiseBlock)];
     };
-    const std::uint8_t inkLevel = toned(rules.inkLevel), seedLevel = toned(rules.seedLevel);
-    const std::uint8_t fullLevel = toned(rules.fullLevel);
-    std::uint8_t *marks = codes;
-    for (std::size_t i = 0; i < count; ++i)
-        marks[i] = darkest(rgb + 3 * i) <= inkLevel ? kPossible : kPaper;
 
+    std::vector<std::uint8_t> marks(count);
+    for (std::size_t y = 0; y < height; ++y) {
+        const BlockThresholds *row = &thresholds[across * (y / kNoiseBlock)];
+        for (std::size_t x = 0; x < width; ++x)
+            marks[x + width * y] = contrast[x + width * y] >= row[x / kNoiseBlock].low ? kPossible : kPaper;
+    }
+
+    const std::uint16_t fullContrast = steps16(rules.fullContrast);
     std::vector<std::size_t> stroke;
-    for (std::size_t i = 0; i < count; ++i)
-        if (marks[i] == kPossible && darkest(rgb + 3 * i) <= seedLevel)
-            growStroke(marks, width, height, i, rules.minStroke, stroke);
-
-    histogram.fill(0.0);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (marks[i] != kKept) {
-            codes[i] = 0;
+    for (std::size_t start = 0; start < count; ++start) {
+        if (marks[start] != kPossible)
+            continue;
+        // Grow the stroke; note its darkest pixel and its steepest step down to a neighbour.
+        stroke.clear();
+        stroke.push_back(start);
+        marks[start] = kGrown;
+        std::size_t darkest = start;
+        int steepest = 0;
+        std::uint16_t deepest = 0;
+        for (std::size_t head = 0; head < stroke.size(); ++head) {
+            const std::size_t here = stroke[head];
+            const int own = contrast[here];
+            if (own > contrast[darkest])
+                darkest = here;
+            deepest = std::max(deepest, peak[here]);
+            forNeighbours(here, width, height, [&](std::size_t next) {
+                steepest = std::max(steepest, own - int(contrast[next]));
+                if (marks[next] == kPossible) {
+                    marks[next] = kGrown;
+                    stroke.push_back(next);
+                }
+            });
+        }
+        const std::uint16_t top = contrast[darkest];
+        const bool kept = stroke.size() >= rules.minStroke && top >= blockOf(darkest).seed &&
+                          float(steepest) >= rules.sharpness * float(top);
+        if (!kept) {
+            for (std::size_t pixel : stroke)
+                marks[pixel] = kDropped;
             continue;
         }
-        const std::uint8_t pixel[3] = {untone[rgb[3 * i]], untone[rgb[3 * i + 1]], untone[rgb[3 * i + 2]]};
-        const Lab lab = labOf(pixel[0], pixel[1], pixel[2]);
-        const double chroma = std::hypot(lab.a, lab.b);
-        // Pale pixels hold less colour: the cut falls with lightness, to a third of it.
-        const double cut = rules.chromaCut * std::clamp((100.0 - lab.L) / 50.0, 1.0 / 3.0, 1.0);
-        std::size_t bin = kNeutralBin;
-        if (chroma >= cut) {
-            double hue = std::atan2(lab.b, lab.a) * (180.0 / M_PI);
-            if (hue < 0)
-                hue += 360.0;
-            bin = std::min(std::size_t(hue / (360.0 / kHueBins)), kHueBins - 1);
+        // The soft flanks of a blurred stroke joined it; it is drawn as wide as it is dark.
+        const int edge = int(rules.edgeShare * float(top));
+        for (std::size_t pixel : stroke)
+            if (contrast[pixel] < edge)
+                marks[pixel] = kDropped;
+        if (deepest < fullContrast) {
+            for (std::size_t pixel : stroke)
+                if (marks[pixel] != kDropped)
+                    marks[pixel] = kPale;
+            continue;
         }
-        // Thin strokes lose depth in the halving, and their edges blend with the paper: a stroke
-        // pixel beside a full-strength one is full as well, so that only faint strokes and
-        // pale printing come out pale (and strokes keep crisp, cheaply compressed edges).
-        const bool pale = darkest(rgb + 3 * i) > fullLevel && darkestAround(rgb, width, height, i) > fullLevel;
-        codes[i] = classCode(bin, pale);
-        double *fields = &histogram[kHistogramFields * bin];
-        fields[pale ? kPaleCount : kFullCount] += 1;
-        fields[kSumL] += lab.L;
-        fields[kSumA] += lab.a;
-        fields[kSumB] += lab.b;
+        // A full stroke is full where it is near its darkest, and beside that; fainter parts of
+        // it (a printed rule it crosses, a fading tail) stay pale.
+        const int strong = int(rules.fullShare * float(deepest));
+        for (std::size_t pixel : stroke)
+            if (marks[pixel] != kDropped && peak[pixel] >= strong)
+                marks[pixel] = kStrong;
+        for (std::size_t pixel : stroke) {
+            if (marks[pixel] == kStrong || marks[pixel] == kDropped)
+                continue;
+            bool besideStrong = false;
+            forNeighbours(pixel, width, height, [&](std::size_t next) { besideStrong |= marks[next] == kStrong; });
+            marks[pixel] = besideStrong ? kFull : kPale;
+        }
+        for (std::size_t pixel : stroke)
+            if (marks[pixel] == kStrong)
+                marks[pixel] = kFull;
     }
+
+    histogram.fill(0.0);
+    std::array<std::uint8_t, 256> untone{};
+    for (std::size_t i = 0; i < 256; ++i)
+        untone[i] = std::uint8_t(rules.ratios[i] * 255.0f + 0.5f);
+    // Each range of rows counts its own; they are added in row order, so that the sums come out
+    // the same whatever the threads' timing.
+    std::mutex adding;
+    std::map<std::size_t, InkHistogram> counted;
+    forRowRanges(height, width * 8, [&](std::size_t firstRow, std::size_t lastRow) {
+        InkHistogram own{};
+        for (std::size_t i = width * firstRow; i < width * lastRow; ++i) {
+            if (marks[i] != kFull && marks[i] != kPale) {
+                codes[i] = 0;
+                continue;
+            }
+            const bool pale = marks[i] == kPale;
+            const Lab lab = labOf(untone[rgb[3 * i]], untone[rgb[3 * i + 1]], untone[rgb[3 * i + 2]]);
+            const double chroma = std::hypot(lab.a, lab.b);
+            // Pale pixels hold less colour: the cut falls with lightness, to a third of it.
+            const double cut = rules.chromaCut * std::clamp((100.0 - lab.L) / 50.0, 1.0 / 3.0, 1.0);
+            std::size_t bin = kNeutralBin;
+            if (chroma >= cut) {
+                double hue = std::atan2(lab.b, lab.a) * (180.0 / M_PI);
+                if (hue < 0)
+                    hue += 360.0;
+                bin = std::min(std::size_t(hue / (360.0 / kHueBins)), kHueBins - 1);
+            }
+            codes[i] = classCode(bin, pale);
+            double *fields = &own[kHistogramFields * bin];
+            fields[pale ? kPaleCount : kFullCount] += 1;
+            fields[kSumL] += lab.L;
+            fields[kSumA] += lab.a;
+            fields[kSumB] += lab.b;
+        }
+        const std::lock_guard<std::mutex> lock(adding);
+        counted[firstRow] = own;
+    });
+    for (const auto &range : counted)
+        for (std::size_t k = 0; k < histogram.size(); ++k)
+            histogram[k] += range.second[k];
 }
 
 } // namespace steps
