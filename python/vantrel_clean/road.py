@@ -130,9 +130,10 @@ def classify_inks(
         rules.seed_noise,
         rules.seed_floor,
         rules.sharpness,
+        rules.sure_contrast,
         rules.edge_share,
         rules.full_contrast,
-        rules.full_share,
+        rules.full_join,
         rules.min_stroke,
         rules.chroma_cut,
     )

@@ -18,6 +18,11 @@ namespace {
 
 enum Mark : std::uint8_t { kPaper = 0, kPossible = 1, kGrown = 2, kStrong = 3, kFull = 4, kPale = 5, kDropped = 6 };
 
+// A stroke's core, against which its flanks are measured, lies within this many pixels; ink lies
+// within kEdgeReach pixels of an edge, the dark side of a step.
+constexpr std::size_t kCoreRadius = 2;
+constexpr std::size_t kEdgeReach = 1;
+
 struct LinearTable {
     double values[256];
     LinearTable()
@@ -74,6 +79,34 @@ template <class Visit> void forNeighbours(std::size_t i, std::size_t width, std:
                 visit(xx + width * yy);
 }
 
+// The largest value within radius pixels of each pixel (a square window, clipped at the borders):
+// a max across, then a max down.
+template <class Value>
+std::vector<Value> largestAround(const Value *values, std::size_t width, std::size_t height, std::size_t radius)
+{
+    std::vector<Value> across(width * height), result(width * height);
+    forRowRanges(height, width * (2 * radius + 1), [&](std::size_t firstRow, std::size_t lastRow) {
+        for (std::size_t y = firstRow; y < lastRow; ++y)
+            for (std::size_t x = 0; x < width; ++x) {
+                Value most = 0;
+                for (std::size_t xx = x > radius ? x - radius : 0; xx <= std::min(x + radius, width - 1); ++xx)
+                    most = std::max(most, values[xx + width * y]);
+                across[x + width * y] = most;
+            }
+    });
+    forRowRanges(height, width * (2 * radius + 1), [&](std::size_t firstRow, std::size_t lastRow) {
+        for (std::size_t y = firstRow; y < lastRow; ++y) {
+            const std::size_t y0 = y > radius ? y - radius : 0, y1 = std::min(y + radius, height - 1);
+            Value *out = &result[width * y];
+            std::copy(&across[width * y0], &across[width * y0] + width, out);
+            for (std::size_t yy = y0 + 1; yy <= y1; ++yy)
+                for (std::size_t x = 0; x < width; ++x)
+                    out[x] = std::max(out[x], across[x + width * yy]);
+        }
+    });
+    return result;
+}
+
 } // namespace
 
 Lab labOf(std::uint8_t red, std::uint8_t green, std::uint8_t blue)
@@ -117,7 +150,8 @@ std::vector<BlockThresholds> blockThresholds(const std::uint16_t *contrast, std:
             for (std::size_t y = by ? by - 1 : 0; y <= std::min(by + 1, down - 1); ++y)
                 for (std::size_t x = bx ? bx - 1 : 0; x <= std::min(bx + 1, across - 1); ++x)
                     around.push_back(spread[x + across * y]);
-            const float noise = 1.4826f * float(medianOf(around)) / float(kContrastSteps);
+            // A spread beyond kMostNoise is the block's ink, not its paper's grain.
+            const float noise = std::min(kMostNoise, 1.4826f * float(medianOf(around)) / float(kContrastSteps));
             const float paper = std::min(float(level[bx + across * by]), ceilingLevel) / float(kContrastSteps);
             const float low = std::max(rules.lowFloor, rules.lowNoise * noise) / rules.sensitivity;
             const float seed = std::max(rules.seedFloor, rules.seedNoise * noise) / rules.sensitivity;
@@ -136,70 +170,90 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         return thresholds[(i % width) / kNoiseBlock + across * ((i / width) / kNoiseBlock)];
     };
 
+    // A pixel may be ink when it stands out from the noise and lies near a sharp edge: where it,
+    // or a pixel within kEdgeReach, is darker than a neighbour by sharpness of the darkest
+    // contrast around it. Show-through is blurred through the paper and has no such edge; pixels of sure
+    // contrast (inside filled shapes, far from their edges) need none.
+    const std::vector<std::uint16_t> nearest = largestAround(contrast, width, height, kCoreRadius);
     std::vector<std::uint8_t> marks(count);
+    forRowRanges(height, width * 8, [&](std::size_t firstRow, std::size_t lastRow) {
+        for (std::size_t y = firstRow; y < lastRow; ++y) {
+            const BlockThresholds *row = &thresholds[across * (y / kNoiseBlock)];
+            const std::uint16_t *here = contrast + width * y;
+            const std::uint16_t *above = y > 0 ? here - width : here, *below = y + 1 < height ? here + width : here;
+            for (std::size_t x = 0; x < width; ++x) {
+                const int own = here[x];
+                const int left = here[x > 0 ? x - 1 : x], right = here[x + 1 < width ? x + 1 : x];
+                const int step = own - std::min({left, right, int(above[x]), int(below[x])});
+                marks[x + width * y] =
+                    own >= row[x / kNoiseBlock].low && float(step) >= rules.sharpness * float(nearest[x + width * y]);
+            }
+        }
+    });
+    const std::vector<std::uint8_t> nearEdge = largestAround(marks.data(), width, height, kEdgeReach);
+    const std::uint16_t sure = steps16(rules.sureContrast);
     for (std::size_t y = 0; y < height; ++y) {
         const BlockThresholds *row = &thresholds[across * (y / kNoiseBlock)];
-        for (std::size_t x = 0; x < width; ++x)
-            marks[x + width * y] = contrast[x + width * y] >= row[x / kNoiseBlock].low ? kPossible : kPaper;
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::size_t i = x + width * y;
+            marks[i] =
+                contrast[i] >= sure || (nearEdge[i] && contrast[i] >= row[x / kNoiseBlock].low) ? kPossible : kPaper;
+        }
     }
 
-    const std::uint16_t fullContrast = steps16(rules.fullContrast);
-    std::vector<std::size_t> stroke;
+    const std::uint16_t fullContrast = steps16(rules.fullContrast), fullJoin = steps16(rules.fullJoin);
+    std::vector<std::size_t> stroke, dark;
     for (std::size_t start = 0; start < count; ++start) {
         if (marks[start] != kPossible)
             continue;
-        // Grow the stroke; note its darkest pixel and its steepest step down to a neighbour.
+        // Grow the stroke; note whether it holds a seed.
         stroke.clear();
         stroke.push_back(start);
         marks[start] = kGrown;
-        std::size_t darkest = start;
-        int steepest = 0;
-        std::uint16_t deepest = 0;
+        bool seeded = false;
         for (std::size_t head = 0; head < stroke.size(); ++head) {
             const std::size_t here = stroke[head];
-            const int own = contrast[here];
-            if (own > contrast[darkest])
-                darkest = here;
-            deepest = std::max(deepest, peak[here]);
+            seeded |= contrast[here] >= blockOf(here).seed;
             forNeighbours(here, width, height, [&](std::size_t next) {
-                steepest = std::max(steepest, own - int(contrast[next]));
                 if (marks[next] == kPossible) {
                     marks[next] = kGrown;
                     stroke.push_back(next);
                 }
             });
         }
-        const std::uint16_t top = contrast[darkest];
-        const bool kept = stroke.size() >= rules.minStroke && top >= blockOf(darkest).seed &&
-                          float(steepest) >= rules.sharpness * float(top);
-        if (!kept) {
+        if (stroke.size() < rules.minStroke || !seeded) {
             for (std::size_t pixel : stroke)
                 marks[pixel] = kDropped;
             continue;
         }
-        // The soft flanks of a blurred stroke joined it; it is drawn as wide as it is dark.
-        const int edge = int(rules.edgeShare * float(top));
+        // The soft flanks of a blurred stroke joined it: a pixel is drawn where it reaches
+        // edgeShare of the darkest contrast around it, its own stroke's core.
         for (std::size_t pixel : stroke)
-            if (contrast[pixel] < edge)
-                marks[pixel] = kDropped;
-        if (deepest < fullContrast) {
-            for (std::size_t pixel : stroke)
-                if (marks[pixel] != kDropped)
-                    marks[pixel] = kPale;
-            continue;
+            marks[pixel] = float(contrast[pixel]) < rules.edgeShare * float(nearest[pixel]) ? kDropped : kPale;
+        // Full strength spreads from the pixels whose peak reaches fullContrast through the
+        // stroke's pixels of at least fullJoin, and one pixel beyond; the rest of it (a fading
+        // tail, a pale rule it crosses) stays pale.
+        for (std::size_t seed : stroke) {
+            if (marks[seed] != kPale || peak[seed] < fullContrast)
+                continue;
+            dark.clear();
+            dark.push_back(seed);
+            marks[seed] = kStrong;
+            for (std::size_t head = 0; head < dark.size(); ++head)
+                forNeighbours(dark[head], width, height, [&](std::size_t next) {
+                    if (marks[next] == kPale && (contrast[next] >= fullJoin || peak[next] >= fullContrast)) {
+                        marks[next] = kStrong;
+                        dark.push_back(next);
+                    }
+                });
         }
-        // A full stroke is full where it is near its darkest, and beside that; fainter parts of
-        // it (a printed rule it crosses, a fading tail) stay pale.
-        const int strong = int(rules.fullShare * float(deepest));
-        for (std::size_t pixel : stroke)
-            if (marks[pixel] != kDropped && peak[pixel] >= strong)
-                marks[pixel] = kStrong;
         for (std::size_t pixel : stroke) {
-            if (marks[pixel] == kStrong || marks[pixel] == kDropped)
+            if (marks[pixel] != kPale)
                 continue;
             bool besideStrong = false;
             forNeighbours(pixel, width, height, [&](std::size_t next) { besideStrong |= marks[next] == kStrong; });
-            marks[pixel] = besideStrong ? kFull : kPale;
+            if (besideStrong)
+                marks[pixel] = kFull;
         }
         for (std::size_t pixel : stroke)
             if (marks[pixel] == kStrong)

@@ -4,6 +4,7 @@
 // region by region: a stroke is a connected group of pixels that stand out from the noise, kept
 // when it holds a pixel of clear contrast with a sharp edge (show-through from the back of a page
 // is blurred) and is more than a speck; its tone, full or pale, is decided for the whole stroke.
+// Not thread-safe for the same output; the work is shared among the cores.
 #pragma once
 
 #include <array>
@@ -18,19 +19,23 @@ struct InkRules {
     float sensitivity = 1.0f;        // every threshold of contrast below is divided by this
     float lowNoise = 3.0f;           // a pixel this many noise spreads above its paper may be ink ...
     float lowFloor = 0.03f;          // ... and at least this contrast
-    float seedNoise = 6.0f;          // a stroke is kept when its darkest pixel is this many spreads ...
-    float seedFloor = 0.07f;         // ... and at least this contrast above its paper,
-    float sharpness = 0.4f;          // and somewhere steps down by this share of it to a neighbour;
-    float edgeShare = 0.15f;         // of a kept stroke, the pixels of this share of its darkest are drawn
-    float fullContrast = 0.45f;      // a stroke whose darkest peak reaches this is drawn full ...
-    float fullShare = 0.4f;          // ... where its peak is at least this share of that, and beside it
+    float seedNoise = 6.0f;          // a stroke is kept when a pixel of it is this many spreads ...
+    float seedFloor = 0.07f;         // ... and at least this contrast above its paper;
+    float sharpness = 0.4f;          // a pixel that steps to a neighbour by this share of the darkest
+                                     // contrast around it is an edge: ink lies near edges ...
+    float sureContrast = 0.12f;      // ... or reaches this contrast;
+    float edgeShare = 0.15f;         // a kept stroke is drawn where it reaches this share of its core
+    float fullContrast = 0.45f;      // full strength spreads from the pixels whose peak reaches this ...
+    float fullJoin = 0.3f;           // ... through those of at least this contrast, and one beyond
     std::size_t minStroke = 3;       // strokes of fewer pixels (8-connected) are specks
     double chromaCut = 12.0;         // CIELAB chroma below this is neutral (black or grey) at L* 50
                                      // and darker; the cut falls for lighter pixels
 };
 
-// The paper's noise is measured in square blocks of this many pixels of the halved picture.
+// The paper's noise is measured in square blocks of this many pixels of the halved picture, and
+// taken as at most kMostNoise (a contrast).
 constexpr std::size_t kNoiseBlock = 32;
+constexpr float kMostNoise = 0.025f;
 
 constexpr std::size_t kHueBins = 72; // five degrees each
 constexpr std::size_t kNeutralBin = kHueBins;
@@ -59,7 +64,8 @@ struct BlockThresholds {
 // The thresholds of every kNoiseBlock square of a width x height contrast map, row by row: the
 // paper level (the median, at most a little above 0: the evening made paper 0) plus the larger
 // of the floor and that many spreads (1.4826 median absolute deviations), each spread the median
-// of the 3x3 blocks around, so that a block full of ink takes its neighbours' paper.
+// of the 3x3 blocks around, so that a block full of ink takes its neighbours' paper (and at most
+// kMostNoise).
 std::vector<BlockThresholds> blockThresholds(const std::uint16_t *contrast, std::size_t width, std::size_t height,
                                              const InkRules &rules);
 

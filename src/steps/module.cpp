@@ -341,18 +341,19 @@ bool requireContrast(const Py_buffer &contrast, long long width, long long heigh
 }
 
 // classify_ink(picture, contrast, width, height, exponent, knee, sensitivity, low_noise, low_floor,
-//              seed_noise, seed_floor, sharpness, edge_share, full_contrast, full_share, min_stroke,
-//              chroma_cut)
+//              seed_noise, seed_floor, sharpness, sure_contrast, edge_share, full_contrast, full_join,
+//              min_stroke, chroma_cut)
 //   -> (codes: bytes, histogram: bytes of float64)
 PyObject *classifyInk(PyObject *, PyObject *args)
 {
     Py_buffer picture, contrast;
     long long width, height, minStroke;
     double exponent, knee, chromaCut;
-    float sensitivity, lowNoise, lowFloor, seedNoise, seedFloor, sharpness, edgeShare, fullContrast, fullShare;
-    if (!PyArg_ParseTuple(args, "y*y*LLddfffffffffLd:classify_ink", &picture, &contrast, &width, &height, &exponent,
-                          &knee, &sensitivity, &lowNoise, &lowFloor, &seedNoise, &seedFloor, &sharpness, &edgeShare,
-                          &fullContrast, &fullShare, &minStroke, &chromaCut))
+    float sensitivity, lowNoise, lowFloor, seedNoise, seedFloor, sharpness, sureContrast, edgeShare, fullContrast,
+        fullJoin;
+    if (!PyArg_ParseTuple(args, "y*y*LLddffffffffffLd:classify_ink", &picture, &contrast, &width, &height, &exponent,
+                          &knee, &sensitivity, &lowNoise, &lowFloor, &seedNoise, &seedFloor, &sharpness, &sureContrast,
+                          &edgeShare, &fullContrast, &fullJoin, &minStroke, &chromaCut))
         return nullptr;
     auto refuse = [&](const char *message) {
         if (message != nullptr)
@@ -367,7 +368,8 @@ PyObject *classifyInk(PyObject *, PyObject *args)
         return refuse(nullptr);
     if (!(sensitivity > 0) || !std::isfinite(sensitivity))
         return refuse("classify_ink: the sensitivity must be a positive number");
-    const float shares[] = {lowNoise, lowFloor, seedNoise, seedFloor, sharpness, edgeShare, fullContrast, fullShare};
+    const float shares[] = {lowNoise,     lowFloor,  seedNoise,    seedFloor, sharpness,
+                            sureContrast, edgeShare, fullContrast, fullJoin};
     for (float share : shares)
         if (!(share >= 0) || !std::isfinite(share))
             return refuse("classify_ink: the rules' thresholds must be finite and not negative");
@@ -381,9 +383,10 @@ PyObject *classifyInk(PyObject *, PyObject *args)
     rules.seedNoise = seedNoise;
     rules.seedFloor = seedFloor;
     rules.sharpness = sharpness;
+    rules.sureContrast = sureContrast;
     rules.edgeShare = edgeShare;
     rules.fullContrast = fullContrast;
-    rules.fullShare = fullShare;
+    rules.fullJoin = fullJoin;
     rules.minStroke = std::size_t(minStroke);
     rules.chromaCut = chromaCut;
 
@@ -491,7 +494,8 @@ PyMethodDef methods[] = {
      "module_output(exact) -> bytearray: the vantrel module's output planes, interleaved"},
     {"classify_ink", classifyInk, METH_VARARGS,
      "classify_ink(picture, contrast, width, height, exponent, knee, sensitivity, low_noise, low_floor, seed_noise,"
-     " seed_floor, sharpness, edge_share, full_contrast, full_share, min_stroke, chroma_cut) -> (codes, histogram)"},
+     " seed_floor, sharpness, sure_contrast, edge_share, full_contrast, full_join, min_stroke, chroma_cut)"
+     " -> (codes, histogram)"},
     {"contrast_map", contrastMap, METH_VARARGS,
      "contrast_map(picture, width, height) -> bytearray: the halved contrast of a picture to white paper"},
     {nullptr, nullptr, 0, nullptr},

@@ -25,7 +25,7 @@ constexpr std::size_t kEstimateShortSide = 128;
 // shapes, highlighter bands and blocks of text do not.
 constexpr std::size_t kEnvelopeRadius = 12;
 constexpr float kDarkestPaper = 0.6f;
-constexpr float kWidestPaperTint = 0.15f;
+constexpr float kWidestPaperTint = 0.06f;
 
 // One byte per pixel of the small copy: 1 where it looks like paper (see above), else 0.
 std::vector<std::uint8_t> markPaper(const PaperEstimate &local, std::size_t radius, float darkest, float widestTint);

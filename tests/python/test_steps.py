@@ -56,9 +56,10 @@ def classify(picture, contrast=None, peak=None, exponent=1.0, knee=0.0, sensitiv
         rules.seed_noise,
         rules.seed_floor,
         rules.sharpness,
+        rules.sure_contrast,
         rules.edge_share,
         rules.full_contrast,
-        rules.full_share,
+        rules.full_join,
         rules.min_stroke,
         rules.chroma_cut,
     )
@@ -266,12 +267,31 @@ def test_classify_undoes_the_tone_curve_before_judging_colour():
         (6, float("inf"), "sensitivity"),
         (9, -1.0, "thresholds"),
         (12, float("nan"), "thresholds"),
-        (15, -1, "min_stroke"),
-        (16, -1.0, "chroma_cut"),
+        (16, -1, "min_stroke"),
+        (17, -1.0, "chroma_cut"),
     ],
 )
 def test_classify_refuses_bad_arguments(index, value, message):
-    arguments = [b"\xff" * 12, b"\0" * 16, 2, 2, 1.0, 0.0, 1.0, 3.0, 0.03, 6.0, 0.07, 0.4, 0.15, 0.45, 0.4, 3, 12.0]
+    arguments = [
+        b"\xff" * 12,
+        b"\0" * 16,
+        2,
+        2,
+        1.0,
+        0.0,
+        1.0,
+        3.0,
+        0.03,
+        6.0,
+        0.07,
+        0.5,
+        0.2,
+        0.15,
+        0.45,
+        0.3,
+        3,
+        12.0,
+    ]
     arguments[index] = value
     with pytest.raises(ValueError, match=message):
         _steps.classify_ink(*arguments)
