@@ -25,7 +25,16 @@ import vantrel  # noqa: E402
 from vantrel_clean import _steps, pictures, road  # noqa: E402
 from vantrel_clean.palette import fit_inks  # noqa: E402
 
-PHOTO = Path(__file__).resolve().parents[1].parent / "shared" / "samples" / "imagelabs-whiteboard2.jpg"
+ROOT = Path(__file__).resolve().parents[1]
+#: The sample photo beside the repository, or beside the folder of a git worktree of it.
+PHOTO = next(
+    (
+        folder / "imagelabs-whiteboard2.jpg"
+        for folder in (ROOT.parent / "shared" / "samples", ROOT.parent.parent / "shared" / "samples")
+        if folder.is_dir()
+    ),
+    ROOT.parent / "shared" / "samples" / "imagelabs-whiteboard2.jpg",
+)
 
 
 def best(stage: Callable[[], object], repeat: int) -> float:

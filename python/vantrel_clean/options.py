@@ -85,12 +85,12 @@ class InkRules:
     divided by the road's sensitivity."""
 
     low_noise: float = 3.0  # a pixel this many noise spreads above its paper may be ink ...
-    low_floor: float = 0.03  # ... and at least this contrast; it joins the stroke it touches
+    low_floor: float = 0.04  # ... and at least this contrast; it joins the stroke it touches
     seed_noise: float = 6.0  # a stroke is kept when a pixel of it is this many spreads ...
     seed_floor: float = 0.07  # ... and this contrast above its paper;
     sharpness: float = 0.4  # a step to a neighbour of this share of the darkest contrast around is an edge:
     sure_contrast: float = 0.12  # ink lies within 2 pixels of an edge (show-through has none), or reaches this
-    edge_share: float = 0.15  # a kept stroke is drawn where it reaches this share of its core
+    edge_share: float = 0.25  # a kept stroke is drawn where it reaches this share of its core
     full_contrast: float = 0.45  # full strength spreads from pixels whose darkest full-size pixel reaches this ...
     full_join: float = (
         0.3  # ... through the stroke's pixels of at least this contrast, and one beyond; the rest is pale

@@ -18,13 +18,13 @@ struct InkRules {
     std::array<float, 256> ratios{}; // an evened byte of the picture back to its ratio to the paper
     float sensitivity = 1.0f;        // every threshold of contrast below is divided by this
     float lowNoise = 3.0f;           // a pixel this many noise spreads above its paper may be ink ...
-    float lowFloor = 0.03f;          // ... and at least this contrast
+    float lowFloor = 0.04f;          // ... and at least this contrast
     float seedNoise = 6.0f;          // a stroke is kept when a pixel of it is this many spreads ...
     float seedFloor = 0.07f;         // ... and at least this contrast above its paper;
     float sharpness = 0.4f;          // a pixel that steps to a neighbour by this share of the darkest
                                      // contrast around it is an edge: ink lies near edges ...
     float sureContrast = 0.12f;      // ... or reaches this contrast;
-    float edgeShare = 0.15f;         // a kept stroke is drawn where it reaches this share of its core
+    float edgeShare = 0.25f;         // a kept stroke is drawn where it reaches this share of its core
     float fullContrast = 0.45f;      // full strength spreads from the pixels whose peak reaches this ...
     float fullJoin = 0.3f;           // ... through those of at least this contrast, and one beyond
     std::size_t minStroke = 3;       // strokes of fewer pixels (8-connected) are specks
