@@ -22,8 +22,10 @@ constexpr std::size_t kEstimateShortSide = 128;
 // What the estimate counts as paper, on the small copy: a pixel whose every channel is at least
 // kDarkestPaper of the brightest paper within kEnvelopeRadius pixels, and whose channels' ratios to
 // it differ by at most kWidestPaperTint. Uneven light and soft shadows stay within those; filled
-// shapes, highlighter bands and blocks of text do not.
-constexpr std::size_t kEnvelopeRadius = 12;
+// shapes, highlighter bands and blocks of text do not, when paper lies within the radius (shapes
+// up to about a third of the picture's short side; a wider radius lets glare spots and shadows
+// pass for holes).
+constexpr std::size_t kEnvelopeRadius = 20;
 constexpr float kDarkestPaper = 0.6f;
 constexpr float kWidestPaperTint = 0.06f;
 
