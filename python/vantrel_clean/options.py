@@ -89,12 +89,11 @@ class InkRules:
     seed_noise: float = 6.0  # a stroke is kept when a pixel of it is this many spreads ...
     seed_floor: float = 0.07  # ... and this contrast above its paper;
     sharpness: float = 0.4  # a step to a neighbour of this share of the darkest contrast around is an edge:
-    sure_contrast: float = 0.12  # ink lies within 2 pixels of an edge (show-through has none), or reaches this
+    sure_contrast: float = 0.12  # ink lies within a pixel of an edge (show-through has none), or reaches this
     edge_share: float = 0.25  # a kept stroke is drawn where it reaches this share of its core
     full_contrast: float = 0.45  # full strength spreads from pixels whose darkest full-size pixel reaches this ...
-    full_join: float = (
-        0.3  # ... through the stroke's pixels of at least this contrast, and one beyond; the rest is pale
-    )
+    full_join: float = 0.3  # ... through its pixels of this contrast (or peak), and one beyond; the rest is pale
+    # (a pale pixel too grey on its own takes the colour of its stroke's pale part, on average)
     min_stroke: int = 3  # strokes of fewer pixels are specks
     chroma_cut: float = 12.0  # CIELAB chroma below this is neutral ink (black or grey), lower when pale
     vote_radius: int = 2  # each ink pixel takes the ink most of its (2r+1)-square window has

@@ -109,6 +109,18 @@ std::vector<Value> largestAround(const Value *values, std::size_t width, std::si
 
 } // namespace
 
+std::size_t hueBin(const Lab &lab, double chromaCut)
+{
+    // Pale colours hold less chroma: the cut falls with lightness, to a third of it.
+    const double cut = chromaCut * std::clamp((100.0 - lab.L) / 50.0, 1.0 / 3.0, 1.0);
+    if (std::hypot(lab.a, lab.b) < cut)
+        return kNeutralBin;
+    double hue = std::atan2(lab.b, lab.a) * (180.0 / M_PI);
+    if (hue < 0)
+        hue += 360.0;
+    return std::min(std::size_t(hue / (360.0 / kHueBins)), kHueBins - 1);
+}
+
 Lab labOf(std::uint8_t red, std::uint8_t green, std::uint8_t blue)
 {
     const double r = linear.values[red], g = linear.values[green], b = linear.values[blue];
@@ -202,6 +214,10 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
     }
 
     const std::uint16_t fullContrast = steps16(rules.fullContrast), fullJoin = steps16(rules.fullJoin);
+    std::array<std::uint8_t, 256> untone{};
+    for (std::size_t i = 0; i < 256; ++i)
+        untone[i] = std::uint8_t(rules.ratios[i] * 255.0f + 0.5f);
+    std::vector<std::uint8_t> paleBins(count);
     std::vector<std::size_t> stroke, dark;
     for (std::size_t start = 0; start < count; ++start) {
         if (marks[start] != kPossible)
@@ -241,7 +257,7 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
             marks[seed] = kStrong;
             for (std::size_t head = 0; head < dark.size(); ++head)
                 forNeighbours(dark[head], width, height, [&](std::size_t next) {
-                    if (marks[next] == kPale && (contrast[next] >= fullJoin || peak[next] >= fullContrast)) {
+                    if (marks[next] == kPale && std::max(contrast[next], peak[next]) >= fullJoin) {
                         marks[next] = kStrong;
                         dark.push_back(next);
                     }
@@ -258,12 +274,28 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         for (std::size_t pixel : stroke)
             if (marks[pixel] == kStrong)
                 marks[pixel] = kFull;
+        // The pale part of a stroke holds little colour, pixel by pixel: a pale pixel too grey on
+        // its own takes the colour of the mean of the pale part.
+        double sumL = 0, sumA = 0, sumB = 0;
+        std::size_t pale = 0;
+        for (std::size_t pixel : stroke)
+            if (marks[pixel] == kPale) {
+                const Lab lab = labOf(untone[rgb[3 * pixel]], untone[rgb[3 * pixel + 1]], untone[rgb[3 * pixel + 2]]);
+                sumL += lab.L;
+                sumA += lab.a;
+                sumB += lab.b;
+                ++pale;
+            }
+        if (pale > 0) {
+            const std::uint8_t bin = std::uint8_t(
+                hueBin({sumL / double(pale), sumA / double(pale), sumB / double(pale)}, rules.chromaCut / 2));
+            for (std::size_t pixel : stroke)
+                if (marks[pixel] == kPale)
+                    paleBins[pixel] = bin;
+        }
     }
 
     histogram.fill(0.0);
-    std::array<std::uint8_t, 256> untone{};
-    for (std::size_t i = 0; i < 256; ++i)
-        untone[i] = std::uint8_t(rules.ratios[i] * 255.0f + 0.5f);
     // Each range of rows counts its own; they are added in row order, so that the sums come out
     // the same whatever the threads' timing.
     std::mutex adding;
@@ -277,16 +309,9 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
             }
             const bool pale = marks[i] == kPale;
             const Lab lab = labOf(untone[rgb[3 * i]], untone[rgb[3 * i + 1]], untone[rgb[3 * i + 2]]);
-            const double chroma = std::hypot(lab.a, lab.b);
-            // Pale pixels hold less colour: the cut falls with lightness, to a third of it.
-            const double cut = rules.chromaCut * std::clamp((100.0 - lab.L) / 50.0, 1.0 / 3.0, 1.0);
-            std::size_t bin = kNeutralBin;
-            if (chroma >= cut) {
-                double hue = std::atan2(lab.b, lab.a) * (180.0 / M_PI);
-                if (hue < 0)
-                    hue += 360.0;
-                bin = std::min(std::size_t(hue / (360.0 / kHueBins)), kHueBins - 1);
-            }
+            std::size_t bin = hueBin(lab, rules.chromaCut);
+            if (pale && bin == kNeutralBin)
+                bin = paleBins[i];
             codes[i] = classCode(bin, pale);
             double *fields = &own[kHistogramFields * bin];
             fields[pale ? kPaleCount : kFullCount] += 1;

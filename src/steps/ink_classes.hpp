@@ -26,7 +26,9 @@ struct InkRules {
     float sureContrast = 0.12f;      // ... or reaches this contrast;
     float edgeShare = 0.25f;         // a kept stroke is drawn where it reaches this share of its core
     float fullContrast = 0.45f;      // full strength spreads from the pixels whose peak reaches this ...
-    float fullJoin = 0.3f;           // ... through those of at least this contrast, and one beyond
+    float fullJoin = 0.3f;           // ... through those of at least this contrast (or peak), and one
+                                     // beyond; a pale pixel too grey on its own takes the colour
+                                     // of its stroke's pale part, on average
     std::size_t minStroke = 3;       // strokes of fewer pixels (8-connected) are specks
     double chromaCut = 12.0;         // CIELAB chroma below this is neutral (black or grey) at L* 50
                                      // and darker; the cut falls for lighter pixels
@@ -54,6 +56,10 @@ struct Lab {
 
 // CIELAB (D65 white) of an sRGB colour.
 Lab labOf(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
+// The hue bin of a colour, or kNeutralBin when its chroma is below chromaCut (at L* 50 and
+// darker; the cut falls for lighter colours, to a third of it).
+std::size_t hueBin(const Lab &lab, double chromaCut);
 
 // The thresholds of one block of the noise grid, in contrast steps (see contrast_map.hpp).
 struct BlockThresholds {
