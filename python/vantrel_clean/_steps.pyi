@@ -30,6 +30,7 @@ def classify_ink(
     sharpness: float,
     sure_contrast: float,
     edge_share: float,
+    pale_edge_share: float,
     full_contrast: float,
     full_join: float,
     min_stroke: int,

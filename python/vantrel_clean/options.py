@@ -90,7 +90,8 @@ class InkRules:
     seed_floor: float = 0.07  # ... and this contrast above its paper;
     sharpness: float = 0.4  # a step to a neighbour of this share of the darkest contrast around is an edge:
     sure_contrast: float = 0.12  # ink lies within a pixel of an edge (show-through has none), or reaches this
-    edge_share: float = 0.25  # a kept stroke is drawn where it reaches this share of its core
+    edge_share: float = 0.25  # a kept stroke is drawn where it reaches this share of its core,
+    pale_edge_share: float = 0.33  # its pale part where it reaches this share
     full_contrast: float = 0.45  # full strength spreads from pixels whose darkest full-size pixel reaches this ...
     full_join: float = 0.3  # ... through its pixels of this contrast (or peak), and one beyond; the rest is pale
     # (a pale pixel too grey on its own takes the colour of its stroke's pale part, on average)

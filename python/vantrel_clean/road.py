@@ -132,6 +132,7 @@ def classify_inks(
         rules.sharpness,
         rules.sure_contrast,
         rules.edge_share,
+        rules.pale_edge_share,
         rules.full_contrast,
         rules.full_join,
         rules.min_stroke,

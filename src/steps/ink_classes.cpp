@@ -270,6 +270,8 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
             forNeighbours(pixel, width, height, [&](std::size_t next) { besideStrong |= marks[next] == kStrong; });
             if (besideStrong)
                 marks[pixel] = kFull;
+            else if (float(contrast[pixel]) < rules.paleEdgeShare * float(nearest[pixel]))
+                marks[pixel] = kDropped; // pale strokes and printed rules are drawn narrower
         }
         for (std::size_t pixel : stroke)
             if (marks[pixel] == kStrong)

@@ -24,7 +24,8 @@ struct InkRules {
     float sharpness = 0.4f;          // a pixel that steps to a neighbour by this share of the darkest
                                      // contrast around it is an edge: ink lies near edges ...
     float sureContrast = 0.12f;      // ... or reaches this contrast;
-    float edgeShare = 0.25f;         // a kept stroke is drawn where it reaches this share of its core
+    float edgeShare = 0.25f;         // a kept stroke is drawn where it reaches this share of its core,
+    float paleEdgeShare = 0.33f;     // its pale part where it reaches this share
     float fullContrast = 0.45f;      // full strength spreads from the pixels whose peak reaches this ...
     float fullJoin = 0.3f;           // ... through those of at least this contrast (or peak), and one
                                      // beyond; a pale pixel too grey on its own takes the colour

@@ -341,19 +341,23 @@ bool requireContrast(const Py_buffer &contrast, long long width, long long heigh
 }
 
 // classify_ink(picture, contrast, width, height, exponent, knee, sensitivity, low_noise, low_floor,
-//              seed_noise, seed_floor, sharpness, sure_contrast, edge_share, full_contrast, full_join,
-//              min_stroke, chroma_cut)
+//              seed_noise, seed_floor, sharpness, sure_contrast, edge_share, pale_edge_share,
+//              full_contrast, full_join, min_stroke, chroma_cut)
 //   -> (codes: bytes, histogram: bytes of float64)
 PyObject *classifyInk(PyObject *, PyObject *args)
 {
     Py_buffer picture, contrast;
     long long width, height, minStroke;
     double exponent, knee, chromaCut;
-    float sensitivity, lowNoise, lowFloor, seedNoise, seedFloor, sharpness, sureContrast, edgeShare, fullContrast,
-        fullJoin;
-    if (!PyArg_ParseTuple(args, "y*y*LLddffffffffffLd:classify_ink", &picture, &contrast, &width, &height, &exponent,
-                          &knee, &sensitivity, &lowNoise, &lowFloor, &seedNoise, &seedFloor, &sharpness, &sureContrast,
-                          &edgeShare, &fullContrast, &fullJoin, &minStroke, &chromaCut))
+    float sensitivity, lowNoise, lowFloor, seedNoise, seedFloor, sharpness, sureContrast, edgeShare, paleEdgeShare,
+        fullContrast, fullJoin;
+    if (!PyArg_ParseTuple(args,
+                          "y*y*LLdd"
+                          "fffffffffff"
+                          "Ld:classify_ink",
+                          &picture, &contrast, &width, &height, &exponent, &knee, &sensitivity, &lowNoise, &lowFloor,
+                          &seedNoise, &seedFloor, &sharpness, &sureContrast, &edgeShare, &paleEdgeShare, &fullContrast,
+                          &fullJoin, &minStroke, &chromaCut))
         return nullptr;
     auto refuse = [&](const char *message) {
         if (message != nullptr)
@@ -368,8 +372,8 @@ PyObject *classifyInk(PyObject *, PyObject *args)
         return refuse(nullptr);
     if (!(sensitivity > 0) || !std::isfinite(sensitivity))
         return refuse("classify_ink: the sensitivity must be a positive number");
-    const float shares[] = {lowNoise,     lowFloor,  seedNoise,    seedFloor, sharpness,
-                            sureContrast, edgeShare, fullContrast, fullJoin};
+    const float shares[] = {lowNoise,     lowFloor,  seedNoise,     seedFloor,    sharpness,
+                            sureContrast, edgeShare, paleEdgeShare, fullContrast, fullJoin};
     for (float share : shares)
         if (!(share >= 0) || !std::isfinite(share))
             return refuse("classify_ink: the rules' thresholds must be finite and not negative");
@@ -385,6 +389,7 @@ PyObject *classifyInk(PyObject *, PyObject *args)
     rules.sharpness = sharpness;
     rules.sureContrast = sureContrast;
     rules.edgeShare = edgeShare;
+    rules.paleEdgeShare = paleEdgeShare;
     rules.fullContrast = fullContrast;
     rules.fullJoin = fullJoin;
     rules.minStroke = std::size_t(minStroke);
@@ -494,7 +499,8 @@ PyMethodDef methods[] = {
      "module_output(exact) -> bytearray: the vantrel module's output planes, interleaved"},
     {"classify_ink", classifyInk, METH_VARARGS,
      "classify_ink(picture, contrast, width, height, exponent, knee, sensitivity, low_noise, low_floor, seed_noise,"
-     " seed_floor, sharpness, sure_contrast, edge_share, full_contrast, full_join, min_stroke, chroma_cut)"
+     " seed_floor, sharpness, sure_contrast, edge_share, pale_edge_share, full_contrast, full_join, min_stroke,"
+     " chroma_cut)"
      " -> (codes, histogram)"},
     {"contrast_map", contrastMap, METH_VARARGS,
      "contrast_map(picture, width, height) -> bytearray: the halved contrast of a picture to white paper"},
