@@ -217,7 +217,7 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
     std::array<std::uint8_t, 256> untone{};
     for (std::size_t i = 0; i < 256; ++i)
         untone[i] = std::uint8_t(rules.ratios[i] * 255.0f + 0.5f);
-    std::vector<std::uint8_t> paleBins(count);
+    std::vector<std::uint8_t> strokeBins(count);
     std::vector<std::size_t> stroke, dark;
     for (std::size_t start = 0; start < count; ++start) {
         if (marks[start] != kPossible)
@@ -276,25 +276,33 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         for (std::size_t pixel : stroke)
             if (marks[pixel] == kStrong)
                 marks[pixel] = kFull;
-        // The pale part of a stroke holds little colour, pixel by pixel: a pale pixel too grey on
-        // its own takes the colour of the mean of the pale part.
-        double sumL = 0, sumA = 0, sumB = 0;
-        std::size_t pale = 0;
-        for (std::size_t pixel : stroke)
+        // Some stroke pixels carry no colour of their own: the module whitened them (faint ink,
+        // a light highlighter's inside), or they are pale and too grey alone. Those take the
+        // colour of the mean of their stroke's coloured pixels (of its pale part, when pale).
+        Lab all{0, 0, 0}, faint{0, 0, 0};
+        std::size_t coloured = 0, pale = 0;
+        for (std::size_t pixel : stroke) {
+            const std::uint8_t *sample = rgb + 3 * pixel;
+            if ((marks[pixel] != kPale && marks[pixel] != kFull) || (sample[0] & sample[1] & sample[2]) == 255)
+                continue;
+            const Lab lab = labOf(untone[sample[0]], untone[sample[1]], untone[sample[2]]);
+            all = {all.L + lab.L, all.a + lab.a, all.b + lab.b};
+            ++coloured;
             if (marks[pixel] == kPale) {
-                const Lab lab = labOf(untone[rgb[3 * pixel]], untone[rgb[3 * pixel + 1]], untone[rgb[3 * pixel + 2]]);
-                sumL += lab.L;
-                sumA += lab.a;
-                sumB += lab.b;
+                faint = {faint.L + lab.L, faint.a + lab.a, faint.b + lab.b};
                 ++pale;
             }
-        if (pale > 0) {
-            const std::uint8_t bin = std::uint8_t(
-                hueBin({sumL / double(pale), sumA / double(pale), sumB / double(pale)}, rules.chromaCut / 2));
-            for (std::size_t pixel : stroke)
-                if (marks[pixel] == kPale)
-                    paleBins[pixel] = bin;
         }
+        auto meanBin = [&](const Lab &sum, std::size_t n) {
+            return n == 0 ? std::uint8_t(kNeutralBin)
+                          : std::uint8_t(
+                                hueBin({sum.L / double(n), sum.a / double(n), sum.b / double(n)}, rules.chromaCut / 2));
+        };
+        const std::uint8_t strokeBin = meanBin(all, coloured), paleBin = pale > 0 ? meanBin(faint, pale) : strokeBin;
+        for (std::size_t pixel : stroke)
+            if (marks[pixel] == kPale || marks[pixel] == kFull)
+                strokeBins[pixel] =
+                    (rgb[3 * pixel] & rgb[3 * pixel + 1] & rgb[3 * pixel + 2]) == 255 ? strokeBin : paleBin;
     }
 
     histogram.fill(0.0);
@@ -312,8 +320,9 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
             const bool pale = marks[i] == kPale;
             const Lab lab = labOf(untone[rgb[3 * i]], untone[rgb[3 * i + 1]], untone[rgb[3 * i + 2]]);
             std::size_t bin = hueBin(lab, rules.chromaCut);
-            if (pale && bin == kNeutralBin)
-                bin = paleBins[i];
+            const bool whitened = (rgb[3 * i] & rgb[3 * i + 1] & rgb[3 * i + 2]) == 255;
+            if (whitened || (pale && bin == kNeutralBin))
+                bin = strokeBins[i];
             codes[i] = classCode(bin, pale);
             double *fields = &own[kHistogramFields * bin];
             fields[pale ? kPaleCount : kFullCount] += 1;
