@@ -230,6 +230,36 @@ std::vector<std::uint8_t> markPaper(const PaperEstimate &local, std::size_t radi
     return paper;
 }
 
+void keepBorderAreas(std::vector<std::uint8_t> &paper, std::size_t width, std::size_t height)
+{
+    std::vector<std::size_t> reached;
+    auto reach = [&](std::size_t i) {
+        if (!paper[i]) {
+            paper[i] = 1;
+            reached.push_back(i);
+        }
+    };
+    for (std::size_t x = 0; x < width; ++x) {
+        reach(x);
+        reach(x + width * (height - 1));
+    }
+    for (std::size_t y = 0; y < height; ++y) {
+        reach(width * y);
+        reach(width - 1 + width * y);
+    }
+    for (std::size_t head = 0; head < reached.size(); ++head) {
+        const std::size_t i = reached[head], x = i % width, y = i / width;
+        if (x > 0)
+            reach(i - 1);
+        if (x + 1 < width)
+            reach(i + 1);
+        if (y > 0)
+            reach(i - width);
+        if (y + 1 < height)
+            reach(i + width);
+    }
+}
+
 void fillFromPaper(PaperEstimate &picture, const std::vector<std::uint8_t> &paper)
 {
     // A pyramid of weighted sums: each level halves the one below, weights counting paper pixels.
@@ -297,7 +327,10 @@ PaperEstimate estimatePaper(const std::uint8_t *rgb, std::size_t width, std::siz
     medianFilter(estimate, 4);
     // Dark or strongly tinted areas wider than the filters (filled shapes, highlighter bands)
     // would pass for paper: they are taken out and filled from the paper around them.
-    const std::vector<std::uint8_t> paper = markPaper(estimate, kEnvelopeRadius, kDarkestPaper, kWidestPaperTint);
+    std::vector<std::uint8_t> paper = markPaper(estimate, kEnvelopeRadius, kDarkestPaper, kWidestPaperTint);
+    // What reaches the picture's edge is the table or wall around the page, or the page's own
+    // margin: the estimate follows it as before, so that it comes out white.
+    keepBorderAreas(paper, estimate.width, estimate.height);
     fillFromPaper(estimate, paper);
     gaussianBlur(estimate, 2.0f);
     return estimate;

@@ -32,6 +32,9 @@ constexpr float kWidestPaperTint = 0.06f;
 // One byte per pixel of the small copy: 1 where it looks like paper (see above), else 0.
 std::vector<std::uint8_t> markPaper(const PaperEstimate &local, std::size_t radius, float darkest, float widestTint);
 
+// Marks as paper every area not marked as paper that reaches the picture's edge (4-connected).
+void keepBorderAreas(std::vector<std::uint8_t> &paper, std::size_t width, std::size_t height);
+
 // Replaces every pixel not marked as paper by the paper around it, near or far (a pyramid of
 // averages over the marked pixels, pulled back down). Nothing changes when nothing is paper.
 void fillFromPaper(PaperEstimate &picture, const std::vector<std::uint8_t> &paper);

@@ -86,3 +86,18 @@ TEST(PaperEstimate, AFilledBoxOfAPhotoStaysDarkerThanItsPaper)
     const std::size_t cx = paper.width / 2, cy = paper.height / 2;
     EXPECT_GT(paper.samples[3 * (cx + paper.width * cy)], 200.0f); // the box's middle: paper behind it
 }
+
+TEST(PaperEstimate, AreasReachingTheEdgeArePaperAfterAll)
+{
+    const std::size_t width = 8, height = 6;
+    std::vector<std::uint8_t> paper(width * height, 1);
+    for (std::size_t y = 0; y < height; ++y)
+        paper[width * y] = paper[1 + width * y] = 0;                        // a dark wall along the left edge
+    paper[4 + width * 2] = paper[5 + width * 2] = paper[4 + width * 3] = 0; // a box inside the page
+    keepBorderAreas(paper, width, height);
+    for (std::size_t y = 0; y < height; ++y)
+        EXPECT_EQ(paper[1 + width * y], 1);
+    EXPECT_EQ(paper[4 + width * 2], 0);
+    EXPECT_EQ(paper[5 + width * 2], 0);
+    EXPECT_EQ(paper[4 + width * 3], 0);
+}
