@@ -182,19 +182,20 @@ def faint_window(faint: np.ndarray, size: tuple[int, int]) -> tuple[int, int]:
     return corner
 
 
-def table(rows: list[tuple[str, dict[str, float]]], columns: list[tuple[str, str]], extra: list[str]) -> list[str]:
-    """A Markdown table of metrics; extra: the names of columns that follow, already in the rows."""
-    titles = [title for _, title in columns] + extra
+#: The columns that follow the metrics in the second table.
+COSTS = ("KB/page", "s/page")
+
+
+def table(rows: list[tuple[str, dict[str, float]]], columns: list[tuple[str, str]], costs: bool) -> list[str]:
+    """A Markdown table of metrics, one row per cleaner; costs: with KB and seconds per page."""
+    titles = [title for _, title in columns] + (list(COSTS) if costs else [])
     lines = ["| cleaner | " + " | ".join(titles) + " |", "|---|" + "---|" * len(titles)]
     for name, metrics in rows:
-        cells = ["n/a" if math.isnan(metrics[key]) else f"{metrics[key]:.3f}" for key, _ in columns]
-        cells += [f"{metrics[key]:.1f}" if key == "kb_per_page" else f"{metrics[key]:.2f}" for key in extra_keys(extra)]
+        cells = ["n/a" if math.isnan(metrics.get(key, math.nan)) else f"{metrics[key]:.3f}" for key, _ in columns]
+        if costs:
+            cells += [f"{metrics['kb_per_page']:.1f}", f"{metrics['seconds_per_page']:.2f}"]
         lines.append(f"| {name} | " + " | ".join(cells) + " |")
     return lines
-
-
-def extra_keys(extra: list[str]) -> list[str]:
-    return [{"KB/page": "kb_per_page", "s/page": "seconds_per_page", "pixels": "pixels"}[e] for e in extra]
 
 
 def recall_plot(curves: dict[str, list[tuple[float, float, int]]], path: Path, title: str) -> None:
@@ -250,6 +251,8 @@ def main() -> int:
     parser.add_argument("--no-samples", action="store_true")
     arguments = parser.parse_args()
 
+    if arguments.pages is not None and arguments.pages < 1:
+        parser.error("--pages wants at least 1")
     cleaners = dict(CLEANERS)
     for given in arguments.cleaner:
         name, _, template = given.partition("=")
@@ -342,7 +345,7 @@ def main() -> int:
         "",
         "Recall of ink pixels by the contrast of their stroke (ink pixels per band: "
         + ", ".join(f"{band} {count}" for band, count in pixels.items())
-        + "):",
+        + f"; of black ink at full strength {next(iter(pooled.values())).full_black if pooled else 0}):",
         "",
     ]
     report: dict[str, object] = {
@@ -364,15 +367,12 @@ def main() -> int:
         done_rows.append((name, metrics))
         report["pooled"][name] = metrics  # type: ignore[index]
         report["curves"][name] = pooled[name].recall_curve()  # type: ignore[index]
-    lines += table(done_rows, RECALL_METRICS, [])
+    lines += table(done_rows, RECALL_METRICS, False)
     lines += ["", "Everything else:", ""]
-    lines += table(done_rows, METRICS, ["KB/page", "s/page"])
-    kinds = sorted(
-        {key[len("recall_") :] for _, m in done_rows for key in m if key.startswith("recall_")}
-        - {"band0", "band1", "band2", "band3"}
-    )
+    lines += table(done_rows, METRICS, True)
+    kinds = sorted({kind for counts in pooled.values() for kind in counts.per_kind})
     lines += ["", "Recall by kind of stroke (all its ink pixels):", ""]
-    lines += table(done_rows, [(f"recall_{kind}", kind) for kind in kinds], [])
+    lines += table(done_rows, [(f"recall_{kind}", kind) for kind in kinds], False)
     lines += [f"| {name} | failed: {error} |" for name, error in failures.items()]
     recall_plot(
         {name: pooled[name].recall_curve() for name, _ in done_rows},

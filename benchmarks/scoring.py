@@ -4,7 +4,8 @@ The output may have any size: it is scaled to the page size (nearest neighbour).
 when it is white or near white: CIELAB L* >= PAPER_LIGHTNESS and chroma C* < PAPER_CHROMA;
 otherwise ink. An ink pixel is neutral when C* < CHROMA_CUT, otherwise of the coloured class whose
 reference hue (the hue of its ink as the camera sees it, truth_pages.INK_COLOURS) is nearest. Dark
-means L* < DARK_LIGHTNESS; black ink is drawn dark when its luma is below BLACK_LUMA. A pixel's
+means L* < DARK_LIGHTNESS; black ink at full strength in lines and writing is drawn dark when
+its luma is below BLACK_LUMA. A pixel's
 tone is paper, or its colour class with its L* in steps of TONE_STEP: a stroke is consistent in
 the share of its pixels drawn in its most frequent tone.
 
@@ -222,7 +223,7 @@ def score(output: np.ndarray, truth: Truth) -> Counts:
     kind_found = np.bincount(pixel_kinds, weights=pixel_ink, minlength=len(kinds))
     for n, kind in enumerate(kinds):
         counts.per_kind[kind] = [int(kind_pixels[n]), int(kind_found[n])]
-    on_full_black = full_black[pixel_ids]
+    on_full_black = full_black[pixel_ids] & lines
     counts.full_black = int(on_full_black.sum())
     counts.full_black_dark = int((on_full_black & below_luma[where]).sum())
     tones = int(tone.max()) + 1

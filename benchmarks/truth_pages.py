@@ -116,7 +116,7 @@ TEST_KINDS = [
 ]
 MIN_CONTRAST = 0.04
 #: Changes whenever the pages drawn for a seed change: cached pages of another version are not reused.
-VERSION = 3
+VERSION = 5
 SETS = {"tuning": (TUNING_KINDS, (11, 12)), "test": (TEST_KINDS, (21, 22))}
 
 
@@ -124,8 +124,8 @@ SETS = {"tuning": (TUNING_KINDS, (11, 12)), "test": (TEST_KINDS, (21, 22))}
 class Stroke:
     id: int
     kind: str  # pen, pencil, marker, dry-marker, highlighter, line, box, bar, band, qr
-    ink: int
-    width: int
+    ink: int  # its label: BLACK (also pencil) or a coloured ink
+    width: int  # px: of the pen, or the height of a shape (of a module for a QR block)
     filled: bool
     full_black: bool
     strength: float
@@ -173,17 +173,34 @@ def erode(mask: np.ndarray, radius: int) -> np.ndarray:
 
 
 def _handwriting(rng: np.random.Generator, x: float, y: float, length: float, size: float) -> list[tuple[float, float]]:
-    """A word-like run of loops: x advances while y swings, like cursive."""
+    """A word-like run of loops: x advances while y swings, like cursive, slanted, with a few tall
+    letters."""
     points = []
     steps = max(8, int(length / 2))
     phase = rng.uniform(0, 2 * math.pi)
     speed = rng.uniform(0.25, 0.45)
+    slant = rng.uniform(-0.1, 0.35)
+    tall = [(rng.uniform(0, steps), steps / rng.uniform(8, 14)) for _ in range(int(rng.integers(0, 3)))]
     for i in range(steps):
         t = i / steps
         wobble = math.sin(phase + i * speed) * size * 0.5 + math.sin(i * speed * 0.37) * size * 0.15
+        wobble *= 1 + sum(1.3 * math.exp(-(((i - centre) / spread) ** 2)) for centre, spread in tall)
         loop = math.cos(phase + i * speed) * size * 0.25
-        points.append((x + t * length + loop, y + wobble))
+        points.append((x + t * length + loop - wobble * slant, y + wobble))
     return points
+
+
+def _marks(rng: np.random.Generator, x: float, y: float, length: float, size: float) -> list[list[tuple[float, float]]]:
+    """The small strokes around a word: a dot over a letter, a full stop or a comma after it."""
+    marks = []
+    if rng.random() < 0.35:
+        dx, dy = x + rng.uniform(0.1, 0.9) * length, y - size * rng.uniform(0.8, 1.1)
+        marks.append([(dx, dy), (dx + 1.5, dy + 0.8)])
+    if rng.random() < 0.25:
+        dx, dy = x + length + size * 0.3, y + size * 0.45
+        tail = rng.uniform(0, size * 0.3)  # a comma's tail, or none for a full stop
+        marks.append([(dx, dy), (dx + 1.2, dy + 1.0), (dx - tail * 0.4, dy + 1.0 + tail)])
+    return marks
 
 
 def _log_uniform(rng: np.random.Generator, low: float, high: float) -> float:
@@ -316,6 +333,8 @@ def _text_rows(rng: np.random.Generator, canvas: _Canvas, kind: PageKind, scale:
         gap = (95 if tool in ("marker", "dry-marker") else 62) * scale
         ink = _ink_for(rng, tool)
         contrast = _contrast_for(rng, tool)
+        if ink == BLACK and tool in ("pen", "marker") and rng.random() < 0.4:
+            contrast = 1.0  # a fresh black pen or marker: black ink at full strength
         x = rng.uniform(0.12, 0.2) * width
         words = []
         while x < width * 0.86:
@@ -331,6 +350,8 @@ def _text_rows(rng: np.random.Generator, canvas: _Canvas, kind: PageKind, scale:
             size = gap * rng.uniform(0.3, 0.45)
             word_contrast = float(np.clip(contrast * rng.uniform(0.8, 1.25), 0.04, 1.0))
             _word(rng, canvas, tool, ink, word_contrast, _handwriting(rng, wx, y, length, size), scale)
+            for mark in _marks(rng, wx, y, length, size):
+                _word(rng, canvas, tool, ink, word_contrast, mark, scale)
         y += gap
 
 
