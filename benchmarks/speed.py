@@ -26,7 +26,15 @@ from pathlib import Path
 
 BENCH = Path(__file__).resolve().parent
 ROOT = BENCH.parent
-SAMPLES = ROOT.parent / "shared" / "samples"
+#: The sample photos beside the repository, or beside the folder of a git worktree of it.
+SAMPLES = next(
+    (
+        folder
+        for folder in (ROOT.parent / "shared" / "samples", ROOT.parent.parent / "shared" / "samples")
+        if folder.is_dir()
+    ),
+    ROOT.parent / "shared" / "samples",
+)
 PHOTO_NAME = "imagelabs-whiteboard2.jpg"
 OUT = ROOT / "build" / "speed"
 MIB = 1024 * 1024

@@ -25,7 +25,16 @@ import vantrel  # noqa: E402
 from vantrel_clean import _steps, pictures, road  # noqa: E402
 from vantrel_clean.palette import fit_inks  # noqa: E402
 
-PHOTO = Path(__file__).resolve().parents[1].parent / "shared" / "samples" / "imagelabs-whiteboard2.jpg"
+ROOT = Path(__file__).resolve().parents[1]
+#: The sample photo beside the repository, or beside the folder of a git worktree of it.
+PHOTO = next(
+    (
+        folder / "imagelabs-whiteboard2.jpg"
+        for folder in (ROOT.parent / "shared" / "samples", ROOT.parent.parent / "shared" / "samples")
+        if folder.is_dir()
+    ),
+    ROOT.parent / "shared" / "samples" / "imagelabs-whiteboard2.jpg",
+)
 
 
 def best(stage: Callable[[], object], repeat: int) -> float:
@@ -64,8 +73,8 @@ def stages(photo: Path, repeat: int) -> None:
         vantrel.CreateArrays()
         times["CreateArrays"] = time.perf_counter() - start
         start = time.perf_counter()
-        _steps.even_into_module(picture, style.exponent)
-        times["paper estimate and evening into the planes"] = time.perf_counter() - start
+        _steps.even_into_module(picture, style.exponent, style.knee, style.colour_classes)
+        times["paper estimate, evening into the planes, contrast map"] = time.perf_counter() - start
         start = time.perf_counter()
         vantrel.Calculate()
         times["Calculate (whiten and halve)"] = time.perf_counter() - start
@@ -81,21 +90,12 @@ def stages(photo: Path, repeat: int) -> None:
     rows += [(name, min(run[name] for run in runs)) for name in runs[0]]
 
     vantrel.CreateArrays()
-    _steps.even_into_module(picture, style.exponent)
+    contrast = _steps.even_into_module(picture, style.exponent, style.knee, True)
+    assert contrast is not None
     vantrel.Calculate()
     halved = np.frombuffer(_steps.module_output(False), np.uint8).reshape(out_height, out_width, 3)
     vantrel.Cleanup()
-    classify = lambda: _steps.classify_ink(
-        halved,
-        out_width,
-        out_height,
-        style.exponent,
-        rules.ink_level,  # noqa: E731
-        rules.seed_level,
-        rules.full_level,
-        rules.min_stroke,
-        rules.chroma_cut,
-    )
+    classify = lambda: road.classify_inks(halved, contrast, style.exponent, style.knee)  # noqa: E731
     rows.append(("strokes and ink classes", best(classify, repeat)))
     codes, histogram = classify()
     rows.append(
@@ -112,7 +112,7 @@ def stages(photo: Path, repeat: int) -> None:
             best(lambda: _steps.vote_inks(indexes, out_width, out_height, rules.vote_radius), repeat),
         )
     )
-    cleaned = road.draw_inks(halved, style.exponent)
+    cleaned = road.draw_inks(halved, contrast, style.exponent, style.knee)
     with tempfile.TemporaryDirectory() as folder:
         output = Path(folder) / "out.png"
         rows.append(("write the palette PNG", best(lambda: pictures.save_picture(cleaned, output), repeat)))

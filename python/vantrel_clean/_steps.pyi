@@ -12,31 +12,46 @@ Floats = Buffer | np.ndarray[Any, np.dtype[np.float32]]
 HUE_BINS: int
 HISTOGRAM_FIELDS: int
 
-def even_background(picture: Picture, width: int, height: int, exponent: float, /) -> bytearray:
+def even_background(picture: Picture, width: int, height: int, exponent: float, knee: float = 0.0, /) -> bytearray:
     """The picture (width x height interleaved RGB) divided by its paper estimate, capped at 1
-    and raised to exponent."""
+    and shaped by the tone curve (raised to exponent; with a knee, ratios above 1 - knee run
+    straight from 199 to 255)."""
 
 def classify_ink(
     picture: Picture,
+    contrast: Buffer,
     width: int,
     height: int,
     exponent: float,
-    ink_level: int,
-    seed_level: int,
-    full_level: int,
+    knee: float,
+    sensitivity: float,
+    low_noise: float,
+    low_floor: float,
+    seed_noise: float,
+    seed_floor: float,
+    sharpness: float,
+    sure_contrast: float,
+    edge_share: float,
+    pale_edge_share: float,
+    full_contrast: float,
+    full_join: float,
     min_stroke: int,
     chroma_cut: float,
     /,
 ) -> tuple[bytes, bytes]:
     """One class code per pixel (0 paper, else 1 + 2 * hue bin + pale) and the histogram of the
-    classes (HUE_BINS + 1 rows of HISTOGRAM_FIELDS float64)."""
+    classes (HUE_BINS + 1 rows of HISTOGRAM_FIELDS float64), ink decided on the contrast map."""
 
 def vote_inks(indexes: Picture, width: int, height: int, radius: int, /) -> bytes:
     """Every ink pixel's palette index with the ink most of its window holds (paper stays 0)."""
 
-def even_into_module(picture: Picture | tuple[object, object], exponent: float, /) -> None:
+def even_into_module(
+    picture: Picture | tuple[object, object], exponent: float, knee: float = 0.0, contrast: bool = False, /
+) -> bytearray | None:
     """The picture (the vantrel module's width x height, interleaved RGB) evened like
-    even_background and written into the module's input planes, as SetData would split it."""
+    even_background and written into the module's input planes, as SetData would split it; with
+    contrast, returns its contrast map: two planes of the halved size, uint16 a pixel (0 paper,
+    65535 black), the contrast smoothed as the module halves, then the peak under each pixel."""
 
 def module_output(exact: bool, /) -> bytearray:
     """The vantrel module's output planes interleaved: samples as they are (exact) or with 0
@@ -80,3 +95,7 @@ def warp_perspective(
 ) -> bytearray:
     """The out_width x out_height RGB picture whose pixel (x, y) is the source averaged over the
     footprint of map's image of the output pixel (centres at x + 0.5); white outside."""
+
+def contrast_map(picture: Picture, width: int, height: int, /) -> bytearray:
+    """The contrast map of a picture that was not evened, against white paper (as
+    even_into_module returns it)."""

@@ -19,7 +19,8 @@ def even_background(picture: npt.NDArray[np.uint8], exponent: float = DEFAULT_EX
 
     The paper's brightness is estimated on a copy about 128 pixels on its short side (block
     averages, a 3x3 max filter that lifts thin strokes to the paper around them, a 9x9 median
-    that drops glare, a Gaussian blur) and scaled back bilinearly; every sample is divided by it,
+    that drops glare, areas that are clearly not paper filled from the paper around them, a
+    Gaussian blur) and scaled back bilinearly; every sample is divided by it,
     capped at 1 and raised to exponent. A higher exponent darkens faint ink more.
     """
     if not isinstance(picture, np.ndarray) or picture.dtype != np.uint8 or picture.ndim != 3 or picture.shape[2] != 3:

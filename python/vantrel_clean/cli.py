@@ -12,7 +12,18 @@ from pathlib import Path
 from .atomic import sweep_temporaries
 from .batch import Job, Outcome, plan, run
 from .limits import default_max_pixels
-from .options import CROPS, DEFAULT_STYLE, PASSES, STYLES, CleanOptions, check_corners, check_passes, parse_aspect
+from .options import (
+    CROPS,
+    DEFAULT_SENSITIVITY,
+    DEFAULT_STYLE,
+    PASSES,
+    SENSITIVITY_RANGE,
+    STYLES,
+    CleanOptions,
+    check_corners,
+    check_passes,
+    parse_aspect,
+)
 from .pages import DEFAULT_DPI
 from .pictures import FORMATS
 from .planning import real
@@ -242,6 +253,14 @@ def parser() -> argparse.ArgumentParser:
         metavar="auto|a4|letter|W:H",
         help="the rectified page's width to height: auto (default: measured from the photo), a4, letter, or W:H",
     )
+    clean.add_argument(
+        "--sensitivity",
+        type=float,
+        default=DEFAULT_SENSITIVITY,
+        metavar="S",
+        help=f"how faint a stroke the colour style keeps: 2 keeps strokes of half the contrast, 0.5 only clearer "
+        f"ones ({SENSITIVITY_RANGE[0]:g} to {SENSITIVITY_RANGE[1]:g}; default %(default)g)",
+    )
     from .detect_command import add_detect_command
 
     add_detect_command(commands)
@@ -266,6 +285,7 @@ def options_from(arguments: argparse.Namespace) -> CleanOptions:
         crop=arguments.crop,
         corners=arguments.corners,
         aspect=arguments.aspect,
+        sensitivity=arguments.sensitivity,
     )
 
 

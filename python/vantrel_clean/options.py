@@ -5,6 +5,7 @@ imports."""
 from __future__ import annotations
 
 import math
+import numbers
 import operator
 from collections.abc import Iterable
 from dataclasses import dataclass
@@ -45,12 +46,15 @@ def check_passes(names: Iterable[str] | None) -> tuple[str, ...]:
 @dataclass(frozen=True)
 class Style:
     """A named road: the module passes it runs after Calculate, the power of the evening's
-    curve, and whether the ink is drawn in colour classes or left as the module's passes made it."""
+    curve, whether the ink is drawn in colour classes or left as the module's passes made it, and
+    the knee of the curve (a contrast: strokes fainter than it are whitened by the module; 0 for
+    a plain power curve)."""
 
     description: str
     passes: tuple[str, ...]
     exponent: float
     colour_classes: bool
+    knee: float = 0.0
 
 
 STYLES: dict[str, Style] = {
@@ -58,8 +62,9 @@ STYLES: dict[str, Style] = {
         "paper white, black ink black, every coloured ink in a clean colour of its own hue, "
         "faint strokes and pale printed rules pale",
         (),
-        2.5,
+        1.5,
         True,
+        0.04,
     ),
     "bw": Style(
         "black ink on white paper: every stroke black, whatever its colour",
@@ -75,18 +80,43 @@ DEFAULT_PASSES: tuple[str, ...] = STYLES[DEFAULT_STYLE].passes
 
 @dataclass(frozen=True)
 class InkRules:
-    """How the colour drawing tells ink from paper, in levels of the darkest sample of a pixel
-    as it was before the evening's curve (0 black, 255 paper)."""
+    """How the colour drawing tells ink from paper. Contrasts are 1 minus a pixel's darkest
+    sample's ratio to the paper around it (0 paper, 1 black), on the halved picture; the paper's
+    noise is the spread of those contrasts, measured block by block. The contrast thresholds are
+    divided by the road's sensitivity."""
 
-    ink_level: int = 235  # at most this may be ink: it joins a stroke that holds a seed
-    seed_level: int = 190  # at most this makes its stroke certain
-    full_level: int = 115  # at most this (or a stroke pixel beside it) is drawn at full strength
+    low_noise: float = 3.0  # a pixel this many noise spreads above its paper may be ink ...
+    low_floor: float = 0.04  # ... and at least this contrast; it joins the stroke it touches
+    seed_noise: float = 6.0  # a stroke is kept when a pixel of it is this many spreads ...
+    seed_floor: float = 0.07  # ... and this contrast above its paper;
+    sharpness: float = 0.4  # a step to a neighbour of this share of the darkest contrast around is an edge:
+    sure_contrast: float = 0.12  # ink lies within a pixel of an edge (show-through has none), or reaches this
+    edge_share: float = 0.25  # a kept stroke is drawn where it reaches this share of its core,
+    pale_edge_share: float = 0.33  # its pale part where it reaches this share
+    full_contrast: float = 0.45  # full strength spreads from pixels whose darkest full-size pixel reaches this ...
+    full_join: float = 0.3  # ... through its pixels of this contrast (or peak), and one beyond; the rest is pale
+    # (a pale pixel too grey on its own takes the colour of its stroke's pale part, on average)
     min_stroke: int = 3  # strokes of fewer pixels are specks
     chroma_cut: float = 12.0  # CIELAB chroma below this is neutral ink (black or grey), lower when pale
     vote_radius: int = 2  # each ink pixel takes the ink most of its (2r+1)-square window has
 
 
 INK_RULES = InkRules()
+
+DEFAULT_SENSITIVITY = 1.0
+#: The range of the sensitivity: beyond it the road keeps only black ink, or the paper's grain.
+SENSITIVITY_RANGE = (0.1, 10.0)
+
+
+def check_sensitivity(value: object) -> float:
+    """value as a float in SENSITIVITY_RANGE; TypeError for a non-number, ValueError outside."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"sensitivity must be a number, not {type(value).__name__}")
+    number = float(value)
+    low, high = SENSITIVITY_RANGE
+    if not low <= number <= high:
+        raise ValueError(f"sensitivity must be from {low:g} to {high:g}, not {number:g}")
+    return number
 
 
 @dataclass(frozen=True)
@@ -109,6 +139,8 @@ class CleanOptions:
         BL, after its EXIF orientation; they may lie outside it): rectified whatever crop says.
     aspect: the rectified page's proportions: "auto" (measured from the corners and the
         camera), "a4", "letter" (turned as the page is), "W:H" or a number, width over height.
+    sensitivity: how faint a stroke the colour style keeps, a positive number: 1 is the default,
+        2 keeps strokes of half the contrast (and more of the paper's grain), 0.5 only clearer ones.
     """
 
     style: str = DEFAULT_STYLE
@@ -119,6 +151,7 @@ class CleanOptions:
     crop: str = "auto"
     corners: Corners | None = None
     aspect: str | float = "auto"
+    sensitivity: float = DEFAULT_SENSITIVITY
 
     def __post_init__(self) -> None:
         if not isinstance(self.style, str):
@@ -145,6 +178,7 @@ class CleanOptions:
         if self.corners is not None:
             object.__setattr__(self, "corners", check_corners(self.corners))
         object.__setattr__(self, "aspect", parse_aspect(self.aspect))
+        object.__setattr__(self, "sensitivity", check_sensitivity(self.sensitivity))
 
     @property
     def module_passes(self) -> tuple[str, ...]:

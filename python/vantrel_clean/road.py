@@ -32,6 +32,7 @@ __all__ = [
     "PictureTooSmall",
     "Style",
     "clean_array",
+    "classify_inks",
     "clean_picture",
     "draw_inks",
 ]
@@ -118,21 +119,53 @@ def read_output(out_width: int, out_height: int, exact_black: bool) -> RGBArray:
     return np.frombuffer(_steps.module_output(exact_black), np.uint8).reshape(out_height, out_width, 3)
 
 
-def draw_inks(halved: RGBArray, exponent: float, rules: InkRules = INK_RULES) -> Cleaned:
-    """Sorts the halved picture into paper and strokes and draws every stroke pixel in its
-    ink's clean colour, full or pale: palette indexes and their palette."""
+def classify_inks(
+    halved: RGBArray,
+    contrast: bytes | bytearray,
+    exponent: float,
+    knee: float,
+    sensitivity: float = 1.0,
+    rules: InkRules = INK_RULES,
+) -> tuple[bytes, bytes]:
+    """The native ink decision: a class code per pixel of the halved picture, deciding on its
+    contrast map (from the evening, or contrast_map), and the histogram of the classes. exponent
+    and knee are those of the curve the picture was evened with (1 and 0 when it was not)."""
     height, width = halved.shape[:2]
-    codes, histogram = _steps.classify_ink(
+    return _steps.classify_ink(
         halved,
+        contrast,
         width,
         height,
         exponent,
-        rules.ink_level,
-        rules.seed_level,
-        rules.full_level,
+        knee,
+        sensitivity,
+        rules.low_noise,
+        rules.low_floor,
+        rules.seed_noise,
+        rules.seed_floor,
+        rules.sharpness,
+        rules.sure_contrast,
+        rules.edge_share,
+        rules.pale_edge_share,
+        rules.full_contrast,
+        rules.full_join,
         rules.min_stroke,
         rules.chroma_cut,
     )
+
+
+def draw_inks(
+    halved: RGBArray,
+    contrast: bytes | bytearray,
+    exponent: float,
+    knee: float,
+    sensitivity: float = 1.0,
+    rules: InkRules = INK_RULES,
+) -> Cleaned:
+    """Sorts the halved picture into paper and strokes (see classify_inks) and draws every
+    stroke in its ink's clean colour, full or pale: palette indexes and their palette."""
+    height, width = halved.shape[:2]
+    codes, histogram = classify_inks(halved, contrast, exponent, knee, sensitivity, rules)
     inks: Inks = fit_inks(histogram)
     indexes = inks.lookup[np.frombuffer(codes, np.uint8)]
     if rules.vote_radius > 0:
@@ -180,7 +213,9 @@ def clean_picture(
         height, width = picture.shape[:2]
     check_size(width, height)
     exponent = style.exponent if options.even_background else 1.0
+    knee = style.knee if options.even_background else 0.0
     out_width, out_height = halved_size(width, height)
+    contrast: bytes | bytearray | None = None
     with MODULE_LOCK:
         c = vantrel.cvar
         c.width, c.height = width, height
@@ -190,9 +225,12 @@ def clean_picture(
             if options.even_background:
                 # The evened picture goes straight into the module's input planes: the same
                 # samples SetData would split there, with no evened copy of the whole picture.
-                _steps.even_into_module(samples_of(picture), exponent)
+                contrast = _steps.even_into_module(samples_of(picture), exponent, knee, style.colour_classes)
             else:
-                vantrel.SetData(np.asarray(picture).data)
+                samples = np.asarray(picture)
+                vantrel.SetData(samples.data)
+                if style.colour_classes:
+                    contrast = _steps.contrast_map(samples, width, height)
             if consume and isinstance(picture, Image.Image):
                 picture.close()
             vantrel.Calculate()
@@ -202,7 +240,8 @@ def clean_picture(
         finally:
             vantrel.Cleanup()
     if style.colour_classes:
-        return draw_inks(halved, exponent)
+        assert contrast is not None
+        return draw_inks(halved, contrast, exponent, knee, options.sensitivity)
     return Cleaned(samples=halved)
 
 

@@ -10,12 +10,41 @@
 
 namespace steps {
 
-ToneTable makeToneTable(double exponent)
+namespace {
+
+double toneOf(double ratio, double exponent, double knee)
+{
+    if (knee <= 0)
+        return std::pow(ratio, exponent) * 255.0;
+    const double kneeRatio = 1.0 - knee;
+    if (ratio <= kneeRatio)
+        return kKneeByte * std::pow(ratio / kneeRatio, exponent);
+    return kKneeByte + (255.0 - kKneeByte) * (ratio - kneeRatio) / knee;
+}
+
+} // namespace
+
+ToneTable makeToneTable(double exponent, double knee)
 {
     ToneTable table{};
     for (std::size_t i = 0; i <= kRatioSteps; ++i)
-        table[i] = std::uint8_t(std::pow(double(i) / kRatioSteps, exponent) * 255.0 + 0.5);
+        table[i] = std::uint8_t(toneOf(double(i) / kRatioSteps, exponent, knee) + 0.5);
     return table;
+}
+
+std::array<float, 256> ratioTable(double exponent, double knee)
+{
+    std::array<float, 256> ratios{};
+    for (int byte = 0; byte < 256; ++byte) {
+        // The curve rises steadily: bisect for the ratio whose tone is the byte.
+        double low = 0, high = 1;
+        for (int step = 0; step < 40; ++step) {
+            const double middle = (low + high) / 2;
+            (toneOf(middle, exponent, knee) < byte ? low : high) = middle;
+        }
+        ratios[std::size_t(byte)] = float((low + high) / 2);
+    }
+    return ratios;
 }
 
 namespace {
@@ -125,10 +154,10 @@ void evenBackground(const std::uint8_t *rgb, std::size_t width, std::size_t heig
 }
 
 void evenPicture(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes,
-                 double exponent, const EvenedTarget &target)
+                 double exponent, double knee, const EvenedTarget &target)
 {
     const PaperEstimate paper = estimatePaper(rgb, width, height, pixelBytes);
-    evenBackground(rgb, width, height, pixelBytes, paper, makeToneTable(exponent), target);
+    evenBackground(rgb, width, height, pixelBytes, paper, makeToneTable(exponent, knee), target);
 }
 
 } // namespace steps

@@ -15,8 +15,18 @@ namespace steps {
 constexpr std::size_t kRatioSteps = 4096;
 using ToneTable = std::array<std::uint8_t, kRatioSteps + 1>;
 
-// The byte for each ratio step: ratio ** exponent * 255, rounded (exponent > 0).
-ToneTable makeToneTable(double exponent);
+// The brightest byte a tone curve with a knee gives below it: one under the module's background
+// cut (200), so that everything darker than the knee survives the whitening.
+constexpr double kKneeByte = 199.0;
+
+// The byte for each ratio step (exponent > 0). Without a knee (knee 0): ratio ** exponent * 255,
+// rounded. With a knee (0 < knee < 1, a contrast): ratios up to 1 - knee go to
+// kKneeByte * (ratio / (1 - knee)) ** exponent, the rest straight up to 255, so that strokes of
+// more than knee contrast keep their ink through the whitening.
+ToneTable makeToneTable(double exponent, double knee = 0.0);
+
+// The inverse of the tone curve for each byte: the ratio to the paper it stands for, 0 to 1.
+std::array<float, 256> ratioTable(double exponent, double knee = 0.0);
 
 // Where the evened samples go: an interleaved picture like the input, or three planes of
 // width x height samples each (red, green, blue); never the input itself.
@@ -32,9 +42,9 @@ struct EvenedTarget {
 void evenBackground(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes,
                     const PaperEstimate &paper, const ToneTable &tone, const EvenedTarget &target);
 
-// The whole evening: the paper estimate of the picture, the tone table of exponent, and the
+// The whole evening: the paper estimate of the picture, the tone table of exponent and knee, and the
 // evened picture written to the target.
 void evenPicture(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes,
-                 double exponent, const EvenedTarget &target);
+                 double exponent, double knee, const EvenedTarget &target);
 
 } // namespace steps

@@ -1,17 +1,27 @@
-// Three passes: mark the pixels that may be ink; grow every stroke from its certain pixels
-// through the possible ones, dropping specks; give the kept pixels their class. The marks live
-// in the code buffer itself until the last pass overwrites them with the codes.
+// Four passes: the thresholds of each block from the paper's noise; every group of possible ink
+// pixels grown as a stroke and kept or dropped as a whole; the tone of each kept stroke; the class
+// of each kept pixel from its colour in the module's output.
 #include "ink_classes.hpp"
+
+#include "contrast_map.hpp"
+#include "row_ranges.hpp"
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <mutex>
 #include <vector>
 
 namespace steps {
 
 namespace {
 
-enum Mark : std::uint8_t { kPaper = 0, kPossible = 1, kKept = 2, kSpeck = 3 };
+enum Mark : std::uint8_t { kPaper = 0, kPossible = 1, kGrown = 2, kStrong = 3, kFull = 4, kPale = 5, kDropped = 6 };
+
+// A stroke's core, against which its flanks are measured, lies within this many pixels; ink lies
+// within kEdgeReach pixels of an edge, the dark side of a step.
+constexpr std::size_t kCoreRadius = 2;
+constexpr std::size_t kEdgeReach = 1;
 
 struct LinearTable {
     double values[256];
@@ -32,59 +42,84 @@ double labCurve(double t)
     return t > delta * delta * delta ? std::cbrt(t) : t / (3 * delta * delta) + 4.0 / 29.0;
 }
 
-std::uint8_t darkest(const std::uint8_t *pixel) { return std::min({pixel[0], pixel[1], pixel[2]}); }
-
-// The inverse of the evening's power curve, sample by sample: dark colours keep their chroma
-// there, which the curve squeezes towards black.
-std::array<std::uint8_t, 256> undoToneTable(double exponent)
+std::uint16_t steps16(float contrast)
 {
-    std::array<std::uint8_t, 256> table{};
-    for (int i = 0; i < 256; ++i)
-        table[std::size_t(i)] = std::uint8_t(std::pow(i / 255.0, 1.0 / exponent) * 255.0 + 0.5);
-    return table;
+    return std::uint16_t(std::clamp(contrast * float(kContrastSteps) + 0.5f, 0.0f, float(kContrastSteps)));
 }
 
-// The darkest sample in the 3x3 neighbourhood of pixel i (clipped at the borders).
-std::uint8_t darkestAround(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t i)
+// The median of values (reordered).
+std::uint16_t medianOf(std::vector<std::uint16_t> &values)
+{
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// Calls visit(neighbour) for the 8 neighbours of pixel i inside the picture.
+template <class Visit> void forNeighbours(std::size_t i, std::size_t width, std::size_t height, Visit visit)
 {
     const std::size_t x = i % width, y = i / width;
+    if (x > 0 && y > 0 && x + 1 < width && y + 1 < height) { // inside: no clipping
+        const std::size_t above = i - width, below = i + width;
+        visit(above - 1);
+        visit(above);
+        visit(above + 1);
+        visit(i - 1);
+        visit(i + 1);
+        visit(below - 1);
+        visit(below);
+        visit(below + 1);
+        return;
+    }
     const std::size_t x0 = x > 0 ? x - 1 : 0, x1 = std::min(x + 1, width - 1);
     const std::size_t y0 = y > 0 ? y - 1 : 0, y1 = std::min(y + 1, height - 1);
-    std::uint8_t least = 255;
     for (std::size_t yy = y0; yy <= y1; ++yy)
         for (std::size_t xx = x0; xx <= x1; ++xx)
-            least = std::min(least, darkest(rgb + 3 * (xx + width * yy)));
-    return least;
+            if (xx != x || yy != y)
+                visit(xx + width * yy);
 }
 
-// Grows the stroke of seed through 8-connected possible pixels; a stroke of fewer than minStroke
-// pixels is marked as a speck. stroke is the work list, reused from call to call.
-void growStroke(std::uint8_t *marks, std::size_t width, std::size_t height, std::size_t seed, std::size_t minStroke,
-                std::vector<std::size_t> &stroke)
+// The largest value within radius pixels of each pixel (a square window, clipped at the borders):
+// a max across, then a max down.
+template <class Value>
+std::vector<Value> largestAround(const Value *values, std::size_t width, std::size_t height, std::size_t radius)
 {
-    stroke.clear();
-    stroke.push_back(seed);
-    marks[seed] = kKept;
-    for (std::size_t head = 0; head < stroke.size(); ++head) {
-        const std::size_t here = stroke[head];
-        const std::size_t x = here % width, y = here / width;
-        const std::size_t x0 = x > 0 ? x - 1 : 0, x1 = std::min(x + 1, width - 1);
-        const std::size_t y0 = y > 0 ? y - 1 : 0, y1 = std::min(y + 1, height - 1);
-        for (std::size_t yy = y0; yy <= y1; ++yy)
-            for (std::size_t xx = x0; xx <= x1; ++xx) {
-                const std::size_t next = xx + width * yy;
-                if (marks[next] == kPossible) {
-                    marks[next] = kKept;
-                    stroke.push_back(next);
-                }
+    std::vector<Value> across(width * height), result(width * height);
+    forRowRanges(height, width * (2 * radius + 1), [&](std::size_t firstRow, std::size_t lastRow) {
+        for (std::size_t y = firstRow; y < lastRow; ++y)
+            for (std::size_t x = 0; x < width; ++x) {
+                Value most = 0;
+                for (std::size_t xx = x > radius ? x - radius : 0; xx <= std::min(x + radius, width - 1); ++xx)
+                    most = std::max(most, values[xx + width * y]);
+                across[x + width * y] = most;
             }
-    }
-    if (stroke.size() < minStroke)
-        for (std::size_t pixel : stroke)
-            marks[pixel] = kSpeck;
+    });
+    forRowRanges(height, width * (2 * radius + 1), [&](std::size_t firstRow, std::size_t lastRow) {
+        for (std::size_t y = firstRow; y < lastRow; ++y) {
+            const std::size_t y0 = y > radius ? y - radius : 0, y1 = std::min(y + radius, height - 1);
+            Value *out = &result[width * y];
+            std::copy(&across[width * y0], &across[width * y0] + width, out);
+            for (std::size_t yy = y0 + 1; yy <= y1; ++yy)
+                for (std::size_t x = 0; x < width; ++x)
+                    out[x] = std::max(out[x], across[x + width * yy]);
+        }
+    });
+    return result;
 }
 
 } // namespace
+
+std::size_t hueBin(const Lab &lab, double chromaCut)
+{
+    // Pale colours hold less chroma: the cut falls with lightness, to a third of it.
+    const double cut = chromaCut * std::clamp((100.0 - lab.L) / 50.0, 1.0 / 3.0, 1.0);
+    if (std::hypot(lab.a, lab.b) < cut)
+        return kNeutralBin;
+    double hue = std::atan2(lab.b, lab.a) * (180.0 / M_PI);
+    if (hue < 0)
+        hue += 360.0;
+    return std::min(std::size_t(hue / (360.0 / kHueBins)), kHueBins - 1);
+}
 
 Lab labOf(std::uint8_t red, std::uint8_t green, std::uint8_t blue)
 {
@@ -96,58 +131,211 @@ Lab labOf(std::uint8_t red, std::uint8_t green, std::uint8_t blue)
     return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
 }
 
-void classifyInk(const std::uint8_t *rgb, std::size_t width, std::size_t height, const InkRules &rules,
-                 std::uint8_t *codes, InkHistogram &histogram)
+std::vector<BlockThresholds> blockThresholds(const std::uint16_t *contrast, std::size_t width, std::size_t height,
+                                             const InkRules &rules)
+{
+    const std::size_t across = (width + kNoiseBlock - 1) / kNoiseBlock, down = (height + kNoiseBlock - 1) / kNoiseBlock;
+    std::vector<std::uint16_t> level(across * down), spread(across * down);
+    forRowRanges(down, width * kNoiseBlock, [&](std::size_t firstRow, std::size_t lastRow) {
+        std::vector<std::uint16_t> values, deviations;
+        for (std::size_t by = firstRow; by < lastRow; ++by)
+            for (std::size_t bx = 0; bx < across; ++bx) {
+                // Every other pixel each way: a quarter of the block tells its noise as well.
+                values.clear();
+                for (std::size_t y = by * kNoiseBlock; y < std::min(height, (by + 1) * kNoiseBlock); y += 2)
+                    for (std::size_t x = bx * kNoiseBlock; x < std::min(width, (bx + 1) * kNoiseBlock); x += 2)
+                        values.push_back(contrast[x + width * y]);
+                const std::uint16_t median = medianOf(values);
+                deviations.resize(values.size());
+                for (std::size_t k = 0; k < values.size(); ++k)
+                    deviations[k] = std::uint16_t(std::abs(int(values[k]) - int(median)));
+                level[bx + across * by] = median;
+                spread[bx + across * by] = medianOf(deviations);
+            }
+    });
+    const float ceilingLevel = 0.03f * float(kContrastSteps);
+    std::vector<BlockThresholds> thresholds(across * down);
+    std::vector<std::uint16_t> around;
+    for (std::size_t by = 0; by < down; ++by)
+        for (std::size_t bx = 0; bx < across; ++bx) {
+            around.clear();
+            for (std::size_t y = by ? by - 1 : 0; y <= std::min(by + 1, down - 1); ++y)
+                for (std::size_t x = bx ? bx - 1 : 0; x <= std::min(bx + 1, across - 1); ++x)
+                    around.push_back(spread[x + across * y]);
+            // A spread beyond kMostNoise is the block's ink, not its paper's grain.
+            const float noise = std::min(kMostNoise, 1.4826f * float(medianOf(around)) / float(kContrastSteps));
+            const float paper = std::min(float(level[bx + across * by]), ceilingLevel) / float(kContrastSteps);
+            const float low = std::max(rules.lowFloor, rules.lowNoise * noise) / rules.sensitivity;
+            const float seed = std::max(rules.seedFloor, rules.seedNoise * noise) / rules.sensitivity;
+            thresholds[bx + across * by] = {steps16(paper + low), steps16(paper + seed)};
+        }
+    return thresholds;
+}
+
+void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const std::uint16_t *peak, std::size_t width,
+                 std::size_t height, const InkRules &rules, std::uint8_t *codes, InkHistogram &histogram)
 {
     const std::size_t count = width * height;
-    const std::array<std::uint8_t, 256> untone = undoToneTable(rules.exponent);
-    // The curve is monotonic: a level before it compares as its image after it.
-    auto toned = [&untone](std::uint8_t level) {
-        int image = 0;
-        while (image < 255 && untone[std::size_t(image + 1)] <= level)
-            ++image;
-        return std::uint8_t(image);
+    const std::size_t across = (width + kNoiseBlock - 1) / kNoiseBlock;
+    const std::vector<BlockThresholds> thresholds = blockThresholds(contrast, width, height, rules);
+    auto blockOf = [&](std::size_t i) -> const BlockThresholds & {
+        return thresholds[(i % width) / kNoiseBlock + across * ((i / width) / kNoiseBlock)];
     };
-    const std::uint8_t inkLevel = toned(rules.inkLevel), seedLevel = toned(rules.seedLevel);
-    const std::uint8_t fullLevel = toned(rules.fullLevel);
-    std::uint8_t *marks = codes;
-    for (std::size_t i = 0; i < count; ++i)
-        marks[i] = darkest(rgb + 3 * i) <= inkLevel ? kPossible : kPaper;
 
-    std::vector<std::size_t> stroke;
-    for (std::size_t i = 0; i < count; ++i)
-        if (marks[i] == kPossible && darkest(rgb + 3 * i) <= seedLevel)
-            growStroke(marks, width, height, i, rules.minStroke, stroke);
+    // A pixel may be ink when it stands out from the noise and lies near a sharp edge: where it,
+    // or a pixel within kEdgeReach, is darker than a neighbour by sharpness of the darkest
+    // contrast around it. Show-through is blurred through the paper and has no such edge; pixels of sure
+    // contrast (inside filled shapes, far from their edges) need none.
+    const std::vector<std::uint16_t> nearest = largestAround(contrast, width, height, kCoreRadius);
+    std::vector<std::uint8_t> marks(count);
+    forRowRanges(height, width * 8, [&](std::size_t firstRow, std::size_t lastRow) {
+        for (std::size_t y = firstRow; y < lastRow; ++y) {
+            const BlockThresholds *row = &thresholds[across * (y / kNoiseBlock)];
+            const std::uint16_t *here = contrast + width * y;
+            const std::uint16_t *above = y > 0 ? here - width : here, *below = y + 1 < height ? here + width : here;
+            for (std::size_t x = 0; x < width; ++x) {
+                const int own = here[x];
+                const int left = here[x > 0 ? x - 1 : x], right = here[x + 1 < width ? x + 1 : x];
+                const int step = own - std::min({left, right, int(above[x]), int(below[x])});
+                marks[x + width * y] =
+                    own >= row[x / kNoiseBlock].low && float(step) >= rules.sharpness * float(nearest[x + width * y]);
+            }
+        }
+    });
+    const std::vector<std::uint8_t> nearEdge = largestAround(marks.data(), width, height, kEdgeReach);
+    const std::uint16_t sure = steps16(rules.sureContrast);
+    for (std::size_t y = 0; y < height; ++y) {
+        const BlockThresholds *row = &thresholds[across * (y / kNoiseBlock)];
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::size_t i = x + width * y;
+            marks[i] =
+                contrast[i] >= sure || (nearEdge[i] && contrast[i] >= row[x / kNoiseBlock].low) ? kPossible : kPaper;
+        }
+    }
 
-    histogram.fill(0.0);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (marks[i] != kKept) {
-            codes[i] = 0;
+    const std::uint16_t fullContrast = steps16(rules.fullContrast), fullJoin = steps16(rules.fullJoin);
+    std::array<std::uint8_t, 256> untone{};
+    for (std::size_t i = 0; i < 256; ++i)
+        untone[i] = std::uint8_t(rules.ratios[i] * 255.0f + 0.5f);
+    std::vector<std::uint8_t> strokeBins(count);
+    std::vector<std::size_t> stroke, dark;
+    for (std::size_t start = 0; start < count; ++start) {
+        if (marks[start] != kPossible)
+            continue;
+        // Grow the stroke; note whether it holds a seed.
+        stroke.clear();
+        stroke.push_back(start);
+        marks[start] = kGrown;
+        bool seeded = false;
+        for (std::size_t head = 0; head < stroke.size(); ++head) {
+            const std::size_t here = stroke[head];
+            seeded |= contrast[here] >= blockOf(here).seed;
+            forNeighbours(here, width, height, [&](std::size_t next) {
+                if (marks[next] == kPossible) {
+                    marks[next] = kGrown;
+                    stroke.push_back(next);
+                }
+            });
+        }
+        if (stroke.size() < rules.minStroke || !seeded) {
+            for (std::size_t pixel : stroke)
+                marks[pixel] = kDropped;
             continue;
         }
-        const std::uint8_t pixel[3] = {untone[rgb[3 * i]], untone[rgb[3 * i + 1]], untone[rgb[3 * i + 2]]};
-        const Lab lab = labOf(pixel[0], pixel[1], pixel[2]);
-        const double chroma = std::hypot(lab.a, lab.b);
-        // Pale pixels hold less colour: the cut falls with lightness, to a third of it.
-        const double cut = rules.chromaCut * std::clamp((100.0 - lab.L) / 50.0, 1.0 / 3.0, 1.0);
-        std::size_t bin = kNeutralBin;
-        if (chroma >= cut) {
-            double hue = std::atan2(lab.b, lab.a) * (180.0 / M_PI);
-            if (hue < 0)
-                hue += 360.0;
-            bin = std::min(std::size_t(hue / (360.0 / kHueBins)), kHueBins - 1);
+        // The soft flanks of a blurred stroke joined it: a pixel is drawn where it reaches
+        // edgeShare of the darkest contrast around it, its own stroke's core.
+        for (std::size_t pixel : stroke)
+            marks[pixel] = float(contrast[pixel]) < rules.edgeShare * float(nearest[pixel]) ? kDropped : kPale;
+        // Full strength spreads from the pixels whose peak reaches fullContrast through the
+        // stroke's pixels of at least fullJoin, and one pixel beyond; the rest of it (a fading
+        // tail, a pale rule it crosses) stays pale.
+        for (std::size_t seed : stroke) {
+            if (marks[seed] != kPale || peak[seed] < fullContrast)
+                continue;
+            dark.clear();
+            dark.push_back(seed);
+            marks[seed] = kStrong;
+            for (std::size_t head = 0; head < dark.size(); ++head)
+                forNeighbours(dark[head], width, height, [&](std::size_t next) {
+                    if (marks[next] == kPale && std::max(contrast[next], peak[next]) >= fullJoin) {
+                        marks[next] = kStrong;
+                        dark.push_back(next);
+                    }
+                });
         }
-        // Thin strokes lose depth in the halving, and their edges blend with the paper: a stroke
-        // pixel beside a full-strength one is full as well, so that only faint strokes and
-        // pale printing come out pale (and strokes keep crisp, cheaply compressed edges).
-        const bool pale = darkest(rgb + 3 * i) > fullLevel && darkestAround(rgb, width, height, i) > fullLevel;
-        codes[i] = classCode(bin, pale);
-        double *fields = &histogram[kHistogramFields * bin];
-        fields[pale ? kPaleCount : kFullCount] += 1;
-        fields[kSumL] += lab.L;
-        fields[kSumA] += lab.a;
-        fields[kSumB] += lab.b;
+        for (std::size_t pixel : stroke) {
+            if (marks[pixel] != kPale)
+                continue;
+            bool besideStrong = false;
+            forNeighbours(pixel, width, height, [&](std::size_t next) { besideStrong |= marks[next] == kStrong; });
+            if (besideStrong)
+                marks[pixel] = kFull;
+            else if (float(contrast[pixel]) < rules.paleEdgeShare * float(nearest[pixel]))
+                marks[pixel] = kDropped; // pale strokes and printed rules are drawn narrower
+        }
+        for (std::size_t pixel : stroke)
+            if (marks[pixel] == kStrong)
+                marks[pixel] = kFull;
+        // Some stroke pixels carry no colour of their own: the module whitened them (faint ink,
+        // a light highlighter's inside), or they are pale and too grey alone. Those take the
+        // colour of the mean of their stroke's coloured pixels (of its pale part, when pale).
+        Lab all{0, 0, 0}, faint{0, 0, 0};
+        std::size_t coloured = 0, pale = 0;
+        for (std::size_t pixel : stroke) {
+            const std::uint8_t *sample = rgb + 3 * pixel;
+            if ((marks[pixel] != kPale && marks[pixel] != kFull) || (sample[0] & sample[1] & sample[2]) == 255)
+                continue;
+            const Lab lab = labOf(untone[sample[0]], untone[sample[1]], untone[sample[2]]);
+            all = {all.L + lab.L, all.a + lab.a, all.b + lab.b};
+            ++coloured;
+            if (marks[pixel] == kPale) {
+                faint = {faint.L + lab.L, faint.a + lab.a, faint.b + lab.b};
+                ++pale;
+            }
+        }
+        auto meanBin = [&](const Lab &sum, std::size_t n) {
+            return n == 0 ? std::uint8_t(kNeutralBin)
+                          : std::uint8_t(
+                                hueBin({sum.L / double(n), sum.a / double(n), sum.b / double(n)}, rules.chromaCut / 2));
+        };
+        const std::uint8_t strokeBin = meanBin(all, coloured), paleBin = pale > 0 ? meanBin(faint, pale) : strokeBin;
+        for (std::size_t pixel : stroke)
+            if (marks[pixel] == kPale || marks[pixel] == kFull)
+                strokeBins[pixel] =
+                    (rgb[3 * pixel] & rgb[3 * pixel + 1] & rgb[3 * pixel + 2]) == 255 ? strokeBin : paleBin;
     }
+
+    histogram.fill(0.0);
+    // Each range of rows counts its own; they are added in row order, so that the sums come out
+    // the same whatever the threads' timing.
+    std::mutex adding;
+    std::map<std::size_t, InkHistogram> counted;
+    forRowRanges(height, width * 8, [&](std::size_t firstRow, std::size_t lastRow) {
+        InkHistogram own{};
+        for (std::size_t i = width * firstRow; i < width * lastRow; ++i) {
+            if (marks[i] != kFull && marks[i] != kPale) {
+                codes[i] = 0;
+                continue;
+            }
+            const bool pale = marks[i] == kPale;
+            const Lab lab = labOf(untone[rgb[3 * i]], untone[rgb[3 * i + 1]], untone[rgb[3 * i + 2]]);
+            std::size_t bin = hueBin(lab, rules.chromaCut);
+            const bool whitened = (rgb[3 * i] & rgb[3 * i + 1] & rgb[3 * i + 2]) == 255;
+            if (whitened || (pale && bin == kNeutralBin))
+                bin = strokeBins[i];
+            codes[i] = classCode(bin, pale);
+            double *fields = &own[kHistogramFields * bin];
+            fields[pale ? kPaleCount : kFullCount] += 1;
+            fields[kSumL] += lab.L;
+            fields[kSumA] += lab.a;
+            fields[kSumB] += lab.b;
+        }
+        const std::lock_guard<std::mutex> lock(adding);
+        counted[firstRow] = own;
+    });
+    for (const auto &range : counted)
+        for (std::size_t k = 0; k < histogram.size(); ++k)
+            histogram[k] += range.second[k];
 }
 
 } // namespace steps

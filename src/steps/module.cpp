@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "contrast_map.hpp"
 #include "detect_shrink.hpp"
 #include "edge_gradients.hpp"
 #include "even_background.hpp"
@@ -17,8 +18,8 @@
 #include "ink_votes.hpp"
 #include "line_votes.hpp"
 #include "paper_estimate.hpp"
-#include "row_ranges.hpp"
 #include "perspective_warp.hpp"
+#include "row_ranges.hpp"
 
 namespace {
 
@@ -51,6 +52,15 @@ bool requireExponent(double exponent, const char *name)
     return false;
 }
 
+// Checks the knee of the evening's curve (0 for none); sets the exception.
+bool requireKnee(double knee, const char *name)
+{
+    if (knee >= 0 && knee < 0.5)
+        return true;
+    PyErr_Format(PyExc_ValueError, "%s: the knee must be at least 0 and below 0.5", name);
+    return false;
+}
+
 // Runs work with the interpreter lock released; false when it ran out of memory (no exception
 // is set: the caller cleans up first, then reports it).
 template <class Work> bool withoutInterpreterLock(Work work)
@@ -66,15 +76,16 @@ template <class Work> bool withoutInterpreterLock(Work work)
     return done;
 }
 
-// even_background(picture, width, height, exponent) -> bytearray (writable, for NumPy views)
+// even_background(picture, width, height, exponent, knee=0) -> bytearray (writable, for NumPy views)
 PyObject *evenBackground(PyObject *, PyObject *args)
 {
     Py_buffer picture;
     long long width, height;
-    double exponent;
-    if (!PyArg_ParseTuple(args, "y*LLd:even_background", &picture, &width, &height, &exponent))
+    double exponent, knee = 0;
+    if (!PyArg_ParseTuple(args, "y*LLd|d:even_background", &picture, &width, &height, &exponent, &knee))
         return nullptr;
-    if (!requirePicture(picture, width, height, "even_background") || !requireExponent(exponent, "even_background")) {
+    if (!requirePicture(picture, width, height, "even_background") || !requireExponent(exponent, "even_background") ||
+        !requireKnee(knee, "even_background")) {
         PyBuffer_Release(&picture);
         return nullptr;
     }
@@ -86,7 +97,7 @@ PyObject *evenBackground(PyObject *, PyObject *args)
     const steps::EvenedTarget target{reinterpret_cast<std::uint8_t *>(PyByteArray_AS_STRING(result))};
     const bool done = withoutInterpreterLock([&] {
         steps::evenPicture(static_cast<const std::uint8_t *>(picture.buf), std::size_t(width), std::size_t(height), 3,
-                           exponent, target);
+                           exponent, knee, target);
     });
     PyBuffer_Release(&picture);
     if (!done) {
@@ -231,20 +242,37 @@ const std::uint8_t *rgbxSamples(PyObject *exported, long long pixels)
     return static_cast<const std::uint8_t *>(array->children[0]->buffers[1]);
 }
 
-// even_into_module(picture, exponent): evens the picture (the module's width x height) and writes
-// it into the module's input planes, as SetData would write the evened picture. The picture is
-// interleaved RGB bytes, or a Pillow RGB image's Arrow export (its samples read where they are).
+// even_into_module(picture, exponent, knee=0, contrast=False): evens the picture (the module's
+// width x height) and writes it into the module's input planes, as SetData would write the evened
+// picture. The picture is interleaved RGB bytes, or a Pillow RGB image's Arrow export (its samples
+// read where they are). With contrast, returns the contrast map of the evened planes (see
+// contrast_map.hpp; two planes of the halved size, the smoothed contrast and the peak, of two
+// bytes a pixel in native order), taken before the module
+// whitens them; else None.
 PyObject *evenIntoModule(PyObject *, PyObject *args)
 {
     PyObject *given;
-    double exponent;
-    if (!PyArg_ParseTuple(args, "Od:even_into_module", &given, &exponent))
+    double exponent, knee = 0;
+    int withContrast = 0;
+    if (!PyArg_ParseTuple(args, "Od|dp:even_into_module", &given, &exponent, &knee, &withContrast))
         return nullptr;
-    if (!requireExponent(exponent, "even_into_module"))
+    if (!requireExponent(exponent, "even_into_module") || !requireKnee(knee, "even_into_module"))
         return nullptr;
     ModulePlanes planes;
     if (!modulePlanes(false, planes))
         return nullptr;
+    if (withContrast && (planes.width < 3 || planes.height < 3)) {
+        PyErr_Format(PyExc_ValueError, "even_into_module: %lld x %lld pixels is too small to halve", planes.width,
+                     planes.height);
+        return nullptr;
+    }
+    const std::size_t width = std::size_t(planes.width), height = std::size_t(planes.height);
+    PyObject *contrast = nullptr;
+    if (withContrast) {
+        contrast = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(4 * ((width - 1) / 2) * ((height - 1) / 2)));
+        if (contrast == nullptr)
+            return nullptr;
+    }
     Py_buffer picture{};
     const std::uint8_t *samples = nullptr;
     std::size_t pixelBytes = 3;
@@ -258,17 +286,26 @@ PyObject *evenIntoModule(PyObject *, PyObject *args)
     if (samples == nullptr) {
         if (picture.obj != nullptr)
             PyBuffer_Release(&picture);
+        Py_XDECREF(contrast);
         return nullptr;
     }
     const steps::EvenedTarget target{nullptr, planes.red, planes.green, planes.blue};
+    auto *contrastOut = contrast ? reinterpret_cast<std::uint16_t *>(PyByteArray_AS_STRING(contrast)) : nullptr;
     const bool done = withoutInterpreterLock([&] {
-        steps::evenPicture(samples, std::size_t(planes.width), std::size_t(planes.height), pixelBytes, exponent,
-                           target);
+        steps::evenPicture(samples, width, height, pixelBytes, exponent, knee, target);
+        if (contrastOut != nullptr)
+            steps::contrastMap(planes.red, planes.green, planes.blue, 1, width, height,
+                               steps::ratioTable(exponent, knee), contrastOut,
+                               contrastOut + ((width - 1) / 2) * ((height - 1) / 2));
     });
     if (picture.obj != nullptr)
         PyBuffer_Release(&picture);
-    if (!done)
+    if (!done) {
+        Py_XDECREF(contrast);
         return PyErr_NoMemory();
+    }
+    if (contrast != nullptr)
+        return contrast;
     Py_RETURN_NONE;
 }
 
@@ -299,57 +336,84 @@ PyObject *moduleOutput(PyObject *, PyObject *args)
     return result;
 }
 
-bool requireLevel(int level, const char *what)
+// Checks a contrast map of width x height pixels (two planes of two-byte values); sets the exception.
+bool requireContrast(const Py_buffer &contrast, long long width, long long height, const char *name)
 {
-    if (level < 0 || level > 255) {
-        PyErr_Format(PyExc_ValueError, "classify_ink: %s must be 0 to 255, not %d", what, level);
-        return false;
-    }
-    return true;
+    if (contrast.len == 4 * Py_ssize_t(width) * Py_ssize_t(height))
+        return true;
+    PyErr_Format(PyExc_ValueError, "%s: a %lld x %lld contrast map takes %zd bytes, not %zd", name, width, height,
+                 4 * Py_ssize_t(width) * Py_ssize_t(height), contrast.len);
+    return false;
 }
 
-// classify_ink(picture, width, height, exponent, ink_level, seed_level, full_level, min_stroke,
-//              chroma_cut) -> (codes: bytes, histogram: bytes of float64)
+// classify_ink(picture, contrast, width, height, exponent, knee, sensitivity, low_noise, low_floor,
+//              seed_noise, seed_floor, sharpness, sure_contrast, edge_share, pale_edge_share,
+//              full_contrast, full_join, min_stroke, chroma_cut)
+//   -> (codes: bytes, histogram: bytes of float64)
 PyObject *classifyInk(PyObject *, PyObject *args)
 {
-    Py_buffer picture;
+    Py_buffer picture, contrast;
     long long width, height, minStroke;
-    int inkLevel, seedLevel, fullLevel;
-    double exponent, chromaCut;
-    if (!PyArg_ParseTuple(args, "y*LLdiiiLd:classify_ink", &picture, &width, &height, &exponent, &inkLevel, &seedLevel,
-                          &fullLevel, &minStroke, &chromaCut))
+    double exponent, knee, chromaCut;
+    float sensitivity, lowNoise, lowFloor, seedNoise, seedFloor, sharpness, sureContrast, edgeShare, paleEdgeShare,
+        fullContrast, fullJoin;
+    if (!PyArg_ParseTuple(args,
+                          "y*y*LLdd"
+                          "fffffffffff"
+                          "Ld:classify_ink",
+                          &picture, &contrast, &width, &height, &exponent, &knee, &sensitivity, &lowNoise, &lowFloor,
+                          &seedNoise, &seedFloor, &sharpness, &sureContrast, &edgeShare, &paleEdgeShare, &fullContrast,
+                          &fullJoin, &minStroke, &chromaCut))
         return nullptr;
-    if (!requirePicture(picture, width, height, "classify_ink") || !requireLevel(inkLevel, "ink_level") ||
-        !requireLevel(seedLevel, "seed_level") || !requireLevel(fullLevel, "full_level") ||
-        !requireExponent(exponent, "classify_ink")) {
+    auto refuse = [&](const char *message) {
+        if (message != nullptr)
+            PyErr_SetString(PyExc_ValueError, message);
         PyBuffer_Release(&picture);
+        PyBuffer_Release(&contrast);
         return nullptr;
-    }
-    if (minStroke < 0 || !(chromaCut >= 0)) {
-        PyBuffer_Release(&picture);
-        PyErr_SetString(PyExc_ValueError, "classify_ink: min_stroke and chroma_cut must not be negative");
-        return nullptr;
-    }
+    };
+    if (!requirePicture(picture, width, height, "classify_ink") ||
+        !requireContrast(contrast, width, height, "classify_ink") || !requireExponent(exponent, "classify_ink") ||
+        !requireKnee(knee, "classify_ink"))
+        return refuse(nullptr);
+    if (!(sensitivity > 0) || !std::isfinite(sensitivity))
+        return refuse("classify_ink: the sensitivity must be a positive number");
+    const float shares[] = {lowNoise,     lowFloor,  seedNoise,     seedFloor,    sharpness,
+                            sureContrast, edgeShare, paleEdgeShare, fullContrast, fullJoin};
+    for (float share : shares)
+        if (!(share >= 0) || !std::isfinite(share))
+            return refuse("classify_ink: the rules' thresholds must be finite and not negative");
+    if (minStroke < 0 || !(chromaCut >= 0))
+        return refuse("classify_ink: min_stroke and chroma_cut must not be negative");
     steps::InkRules rules;
-    rules.exponent = exponent;
-    rules.inkLevel = std::uint8_t(inkLevel);
-    rules.seedLevel = std::uint8_t(seedLevel);
-    rules.fullLevel = std::uint8_t(fullLevel);
+    rules.ratios = steps::ratioTable(exponent, knee);
+    rules.sensitivity = sensitivity;
+    rules.lowNoise = lowNoise;
+    rules.lowFloor = lowFloor;
+    rules.seedNoise = seedNoise;
+    rules.seedFloor = seedFloor;
+    rules.sharpness = sharpness;
+    rules.sureContrast = sureContrast;
+    rules.edgeShare = edgeShare;
+    rules.paleEdgeShare = paleEdgeShare;
+    rules.fullContrast = fullContrast;
+    rules.fullJoin = fullJoin;
     rules.minStroke = std::size_t(minStroke);
     rules.chromaCut = chromaCut;
 
     PyObject *codes = PyBytes_FromStringAndSize(nullptr, picture.len / 3);
-    if (codes == nullptr) {
-        PyBuffer_Release(&picture);
-        return nullptr;
-    }
+    if (codes == nullptr)
+        return refuse(nullptr);
     steps::InkHistogram histogram;
     auto *out = reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(codes));
     const bool done = withoutInterpreterLock([&] {
-        steps::classifyInk(static_cast<const std::uint8_t *>(picture.buf), std::size_t(width), std::size_t(height),
-                           rules, out, histogram);
+        steps::classifyInk(static_cast<const std::uint8_t *>(picture.buf),
+                           static_cast<const std::uint16_t *>(contrast.buf),
+                           static_cast<const std::uint16_t *>(contrast.buf) + width * height, std::size_t(width),
+                           std::size_t(height), rules, out, histogram);
     });
     PyBuffer_Release(&picture);
+    PyBuffer_Release(&contrast);
     if (!done) {
         Py_DECREF(codes);
         return PyErr_NoMemory();
@@ -623,18 +687,58 @@ PyObject *warpPerspective(PyObject *, PyObject *args)
     return result;
 }
 
+// contrast_map(picture, width, height) -> bytearray: the contrast map (see contrast_map.hpp) of an
+// interleaved RGB picture that was not evened, against white paper.
+PyObject *contrastMap(PyObject *, PyObject *args)
+{
+    Py_buffer picture;
+    long long width, height;
+    if (!PyArg_ParseTuple(args, "y*LL:contrast_map", &picture, &width, &height))
+        return nullptr;
+    if (!requirePicture(picture, width, height, "contrast_map")) {
+        PyBuffer_Release(&picture);
+        return nullptr;
+    }
+    if (width < 3 || height < 3) {
+        PyBuffer_Release(&picture);
+        PyErr_Format(PyExc_ValueError, "contrast_map: %lld x %lld pixels is too small to halve", width, height);
+        return nullptr;
+    }
+    const std::size_t w = std::size_t(width), h = std::size_t(height);
+    const std::size_t count = ((w - 1) / 2) * ((h - 1) / 2);
+    PyObject *result = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(4 * count));
+    if (result == nullptr) {
+        PyBuffer_Release(&picture);
+        return nullptr;
+    }
+    const auto *rgb = static_cast<const std::uint8_t *>(picture.buf);
+    auto *out = reinterpret_cast<std::uint16_t *>(PyByteArray_AS_STRING(result));
+    const bool done = withoutInterpreterLock(
+        [&] { steps::contrastMap(rgb, rgb + 1, rgb + 2, 3, w, h, steps::ratioTable(1.0, 0.0), out, out + count); });
+    PyBuffer_Release(&picture);
+    if (!done) {
+        Py_DECREF(result);
+        return PyErr_NoMemory();
+    }
+    return result;
+}
+
 PyMethodDef methods[] = {
     {"set_thread_limit", setThreadLimit, METH_VARARGS,
      "set_thread_limit(limit, /)\n--\n\nThe most threads one step may use; 0 for one per usable core."},
     {"thread_limit", threadLimit, METH_NOARGS, "thread_limit()\n--\n\nThe most threads one step uses now."},
     {"vote_inks", voteInks, METH_VARARGS, "vote_inks(indexes, width, height, radius) -> bytes"},
-    {"even_background", evenBackground, METH_VARARGS, "even_background(picture, width, height, exponent) -> bytes"},
+    {"even_background", evenBackground, METH_VARARGS,
+     "even_background(picture, width, height, exponent, knee=0) -> bytes"},
     {"even_into_module", evenIntoModule, METH_VARARGS,
-     "even_into_module(picture, exponent): the evened picture into the vantrel module's input planes"},
+     "even_into_module(picture, exponent, knee=0, contrast=False) -> bytearray | None: the evened picture into the"
+     " vantrel module's input planes, and its contrast map when asked"},
     {"module_output", moduleOutput, METH_VARARGS,
      "module_output(exact) -> bytearray: the vantrel module's output planes, interleaved"},
     {"classify_ink", classifyInk, METH_VARARGS,
-     "classify_ink(picture, width, height, exponent, ink_level, seed_level, full_level, min_stroke, chroma_cut)"
+     "classify_ink(picture, contrast, width, height, exponent, knee, sensitivity, low_noise, low_floor, seed_noise,"
+     " seed_floor, sharpness, sure_contrast, edge_share, pale_edge_share, full_contrast, full_join, min_stroke,"
+     " chroma_cut)"
      " -> (codes, histogram)"},
     {"shrink_for_detection", shrinkForDetection, METH_VARARGS,
      "shrink_for_detection(picture, width, height, factor) -> bytes: block averages as float32"},
@@ -643,6 +747,8 @@ PyMethodDef methods[] = {
      "vote_lines(gx, gy, width, height, angle_bins, spread, min_strength, max_strength) -> bytes"},
     {"warp_perspective", warpPerspective, METH_VARARGS,
      "warp_perspective(picture, width, height, map, out_width, out_height) -> bytearray"},
+    {"contrast_map", contrastMap, METH_VARARGS,
+     "contrast_map(picture, width, height) -> bytearray: the halved contrast of a picture to white paper"},
     {nullptr, nullptr, 0, nullptr},
 };
 

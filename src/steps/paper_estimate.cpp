@@ -193,7 +193,131 @@ void gaussianBlur(PaperEstimate &picture, float sigma)
     blurPass(across, picture.samples, w, h, true, weights, 1.0f);
 }
 
+// Running max over a window of 2 * radius + 1 pixels, along the rows or down the columns.
+void maxPass(const Plane &in, Plane &out, std::size_t w, std::size_t h, bool down, std::ptrdiff_t radius)
+{
+    for (std::size_t y = 0; y < h; ++y)
+        for (std::size_t x = 0; x < w; ++x)
+            for (std::size_t c = 0; c < 3; ++c) {
+                float most = 0;
+                for (std::ptrdiff_t i = -radius; i <= radius; ++i) {
+                    const std::size_t pixel = down ? x + w * clampIndex(std::ptrdiff_t(y) + i, h)
+                                                   : clampIndex(std::ptrdiff_t(x) + i, w) + w * y;
+                    most = std::max(most, in[3 * pixel + c]);
+                }
+                out[3 * (x + w * y) + c] = most;
+            }
+}
+
 } // namespace
+
+std::vector<std::uint8_t> markPaper(const PaperEstimate &local, std::size_t radius, float darkest, float widestTint)
+{
+    const std::size_t w = local.width, h = local.height;
+    Plane across(local.samples.size()), envelope(local.samples.size());
+    maxPass(local.samples, across, w, h, false, std::ptrdiff_t(radius));
+    maxPass(across, envelope, w, h, true, std::ptrdiff_t(radius));
+    std::vector<std::uint8_t> paper(w * h);
+    for (std::size_t i = 0; i < w * h; ++i) {
+        float least = 1, most = 0;
+        for (std::size_t c = 0; c < 3; ++c) {
+            const float ratio = local.samples[3 * i + c] / std::max(envelope[3 * i + c], 1.0f);
+            least = std::min(least, ratio);
+            most = std::max(most, ratio);
+        }
+        paper[i] = least >= darkest && most - least <= widestTint;
+    }
+    return paper;
+}
+
+void keepBorderAreas(std::vector<std::uint8_t> &paper, std::size_t width, std::size_t height)
+{
+    std::vector<std::size_t> reached;
+    auto reach = [&](std::size_t i) {
+        if (!paper[i]) {
+            paper[i] = 1;
+            reached.push_back(i);
+        }
+    };
+    for (std::size_t x = 0; x < width; ++x) {
+        reach(x);
+        reach(x + width * (height - 1));
+    }
+    for (std::size_t y = 0; y < height; ++y) {
+        reach(width * y);
+        reach(width - 1 + width * y);
+    }
+    for (std::size_t head = 0; head < reached.size(); ++head) {
+        const std::size_t i = reached[head], x = i % width, y = i / width;
+        if (x > 0)
+            reach(i - 1);
+        if (x + 1 < width)
+            reach(i + 1);
+        if (y > 0)
+            reach(i - width);
+        if (y + 1 < height)
+            reach(i + width);
+    }
+}
+
+void fillFromPaper(PaperEstimate &picture, const std::vector<std::uint8_t> &paper)
+{
+    // A pyramid of weighted sums: each level halves the one below, weights counting paper pixels.
+    struct Level {
+        std::size_t width, height;
+        std::vector<float> sums;   // three per pixel: the samples of its paper pixels, added
+        std::vector<float> weight; // its share of paper pixels, 0 to 1
+    };
+    std::vector<Level> levels;
+    Level base{picture.width, picture.height, Plane(picture.samples.size()), Plane(paper.size())};
+    for (std::size_t i = 0; i < paper.size(); ++i) {
+        base.weight[i] = paper[i];
+        for (std::size_t c = 0; c < 3; ++c)
+            base.sums[3 * i + c] = paper[i] ? picture.samples[3 * i + c] : 0.0f;
+    }
+    levels.push_back(std::move(base));
+    while (levels.back().width > 1 || levels.back().height > 1) {
+        const Level &fine = levels.back();
+        Level coarse{(fine.width + 1) / 2, (fine.height + 1) / 2, {}, {}};
+        coarse.sums.assign(3 * coarse.width * coarse.height, 0.0f);
+        coarse.weight.assign(coarse.width * coarse.height, 0.0f);
+        for (std::size_t y = 0; y < fine.height; ++y)
+            for (std::size_t x = 0; x < fine.width; ++x) {
+                const std::size_t from = x + fine.width * y, to = x / 2 + coarse.width * (y / 2);
+                coarse.weight[to] += 0.25f * fine.weight[from];
+                for (std::size_t c = 0; c < 3; ++c)
+                    coarse.sums[3 * to + c] += 0.25f * fine.sums[3 * from + c];
+            }
+        levels.push_back(std::move(coarse));
+    }
+    if (levels.back().weight[0] <= 0)
+        return; // no paper anywhere: the local estimate is all there is
+    // Down the pyramid: a pixel keeps its own paper average as far as it holds paper, and takes the
+    // rest from the level above, so holes fill from the paper around them, however large they are.
+    Plane filled(3, 0.0f);
+    for (std::size_t c = 0; c < 3; ++c)
+        filled[c] = levels.back().sums[c] / levels.back().weight[0];
+    for (std::size_t l = levels.size() - 1; l-- > 0;) {
+        const Level &level = levels[l];
+        const std::size_t coarseWidth = levels[l + 1].width;
+        Plane next(3 * level.width * level.height);
+        for (std::size_t y = 0; y < level.height; ++y)
+            for (std::size_t x = 0; x < level.width; ++x) {
+                const std::size_t i = x + level.width * y, above = x / 2 + coarseWidth * (y / 2);
+                const float weight = level.weight[i];
+                const float own = std::min(1.0f, 4.0f * weight);
+                for (std::size_t c = 0; c < 3; ++c) {
+                    const float mean = weight > 0 ? level.sums[3 * i + c] / weight : 0.0f;
+                    next[3 * i + c] = own * mean + (1 - own) * filled[3 * above + c];
+                }
+            }
+        filled = std::move(next);
+    }
+    for (std::size_t i = 0; i < paper.size(); ++i)
+        if (!paper[i])
+            for (std::size_t c = 0; c < 3; ++c)
+                picture.samples[3 * i + c] = filled[3 * i + c];
+}
 
 PaperEstimate estimatePaper(const std::uint8_t *rgb, std::size_t width, std::size_t height, std::size_t pixelBytes)
 {
@@ -201,6 +325,13 @@ PaperEstimate estimatePaper(const std::uint8_t *rgb, std::size_t width, std::siz
     PaperEstimate estimate = reduceByBlocks(rgb, width, height, pixelBytes, factor);
     max3x3(estimate);
     medianFilter(estimate, 4);
+    // Dark or strongly tinted areas wider than the filters (filled shapes, highlighter bands)
+    // would pass for paper: they are taken out and filled from the paper around them.
+    std::vector<std::uint8_t> paper = markPaper(estimate, kEnvelopeRadius, kDarkestPaper, kWidestPaperTint);
+    // What reaches the picture's edge is the table or wall around the page, or the page's own
+    // margin: the estimate follows it as before, so that it comes out white.
+    keepBorderAreas(paper, estimate.width, estimate.height);
+    fillFromPaper(estimate, paper);
     gaussianBlur(estimate, 2.0f);
     return estimate;
 }

@@ -304,7 +304,7 @@ def coloured_page(seed=0):
         row = 12 + 38 * n
         page[row : row + 4, 20:300] *= ink
         rows[name] = row
-    page[225, 40] = page[228, 90:92] = 0.3  # specks
+    page[220, 40] = page[223, 90:92] = 0.3  # specks, clear of the rules
     picture = np.clip(page * light * 245 + rng.normal(0, 2, page.shape), 0, 255).astype(np.uint8)
     return picture, rows
 

@@ -2,6 +2,7 @@
 pixels into paper and strokes with colour classes, the vote along strokes; and the inks fitted
 to a picture's hue histogram."""
 
+import dataclasses
 import math
 import sys
 from pathlib import Path
@@ -10,6 +11,8 @@ import numpy as np
 import pytest
 
 from vantrel_clean import _steps
+from vantrel_clean.options import INK_RULES
+from vantrel_clean.road import classify_inks
 from vantrel_clean.palette import HUE_BINS, NEUTRAL_BIN, clean_colour, fit_inks
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "benchmarks"))
@@ -28,13 +31,28 @@ def even(picture, exponent=1.0):
     return np.frombuffer(_steps.even_background(picture, width, height, exponent), np.uint8).reshape(picture.shape)
 
 
-def classify(picture, exponent=1.0, ink=235, seed=190, full=115, min_stroke=3, chroma=12.0):
+def contrast_bytes(contrast, peak=None):
+    """The two planes classify_ink reads: smoothed contrast and peak, uint16 (1.0 is black)."""
+    peak = contrast if peak is None else peak
+    planes = np.stack([contrast, peak]).clip(0, 1)
+    return np.round(planes * 65535).astype(np.uint16).tobytes()
+
+
+def classify(picture, contrast=None, peak=None, exponent=1.0, knee=0.0, sensitivity=1.0, **overrides):
+    """Classes of picture, deciding on contrast (by default 1 - the darkest sample / 255)."""
     height, width = picture.shape[:2]
-    codes, histogram = _steps.classify_ink(picture, width, height, exponent, ink, seed, full, min_stroke, chroma)
+    if contrast is None:
+        contrast = 1 - picture.min(axis=2) / 255
+    rules = dataclasses.replace(INK_RULES, **overrides)
+    codes, histogram = classify_inks(picture, contrast_bytes(contrast, peak), exponent, knee, sensitivity, rules)
     return (
         np.frombuffer(codes, np.uint8).reshape(height, width),
         np.frombuffer(histogram, np.float64).reshape(HUE_BINS + 1, FIELDS),
     )
+
+
+def pale_of(codes):
+    return (codes.astype(int) - 1) % 2 == 1
 
 
 def bins_of(codes):
@@ -105,14 +123,79 @@ def white(height, width):
 def test_classify_keeps_strokes_with_a_seed_and_drops_the_rest():
     picture = white(20, 30)
     picture[2, 2:25] = 60  # a dark stroke
-    picture[3, 2:25] = 220  # its faint edge: kept with it
-    picture[10, 2:25] = 220  # a faint stroke on its own: no seed, gone
+    picture[3, 2:25] = 200  # its soft edge: kept with it
+    picture[10, 2:25] = 247  # a stroke of 3 % contrast on its own: no seed, gone
     picture[15, 5] = 0  # a dark speck of one pixel
     picture[17, 20:22] = 0  # and one of two
     codes, _ = classify(picture)
     assert (codes[2:4, 2:25] > 0).all()
     assert (codes[10] == 0).all() and codes[15, 5] == 0 and (codes[17] == 0).all()
     assert (codes[5:9] == 0).all()
+
+
+def test_classify_keeps_faint_strokes_on_clean_paper_and_drops_them_in_noise():
+    rng = np.random.default_rng(0)
+    contrast = np.zeros((64, 128))
+    contrast[:, 64:] = (0.03 + rng.normal(0, 0.02, (64, 64))).clip(0)  # grainy paper on the right
+    contrast[30:32, 4:60] = contrast[30:32, 68:124] = 0.09  # a stroke of 9 % contrast on each
+    codes, _ = classify(white(64, 128), contrast)
+    assert (codes[30:32, 4:60] > 0).all() and (codes[:28, :60] == 0).all()
+    assert (codes[:, 64:] > 0).mean() < 0.01  # the grain and the stroke lost in it stay paper
+
+
+def test_classify_drops_blurred_show_through_and_keeps_a_sharp_stroke_as_faint():
+    y, x = np.mgrid[0:40, 0:80]
+    blurred = 0.12 * np.exp(-((y - 20) ** 2) / (2 * 3.0**2)) * np.exp(-(((x - 20) / 10.0) ** 4))
+    sharp = np.where((np.abs(y - 20) <= 1) & (x > 45) & (x < 75), 0.12, 0.0)
+    codes, _ = classify(white(40, 80), blurred + sharp)
+    assert (codes[:, :40] == 0).all()
+    assert (codes[19:22, 46:75] > 0).all()
+
+
+def test_classify_keeps_filled_areas_whole_and_full():
+    picture = white(80, 80)
+    picture[10:70, 10:70] = 20  # a filled box, larger than a noise block
+    codes, _ = classify(picture)
+    assert (codes[10:70, 10:70] > 0).all() and not pale_of(codes[10:70, 10:70]).any()
+    assert (codes[:9] == 0).all() and (codes[71:] == 0).all()
+
+
+def test_classify_gives_a_stroke_one_tone_along_its_length():
+    picture = white(30, 100)
+    darkness = np.linspace(0.45, 0.95, 90)  # a pencil line, light at one end, dark at the other
+    picture[5:7, 5:95] = np.round(255 * (1 - darkness))[None, :, None]
+    picture[15:17, 5:95] = 200  # a faint stroke of its own: pale all along
+    codes, _ = classify(picture)
+    assert (codes[5:7, 5:95] > 0).all() and not pale_of(codes[5:7, 5:95]).any()
+    assert (codes[15:17, 5:95] > 0).all() and pale_of(codes[15:17, 5:95]).all()
+
+
+def test_classify_draws_a_thin_dark_line_full_from_its_peak():
+    # The halving spreads a line one pixel wide over two pale rows; its peak keeps its darkness.
+    contrast, peak = np.zeros((12, 40)), np.zeros((12, 40))
+    contrast[5:7, 2:38], peak[5:7, 2:38] = 0.24, 0.95
+    contrast[9, 2:38] = peak[9, 2:38] = 0.24  # a pale line, as pale at its peak
+    codes, _ = classify(white(12, 40), contrast, peak)
+    assert (codes[5:7, 2:38] > 0).all() and not pale_of(codes[5:7, 2:38]).any()
+    assert pale_of(codes[9, 2:38]).all()
+
+
+def test_classify_keeps_a_faint_rule_pale_where_a_dark_stroke_crosses_it():
+    picture = white(40, 60)
+    picture[20, :] = 190  # a printed rule, 25 % contrast
+    picture[5:35, 30:32] = 10  # a pen stroke across it
+    codes, _ = classify(picture)
+    # Kept pale on both sides (within two pixels of the dark stroke it may give way to it).
+    assert (codes[20, :28] > 0).all() and (codes[20, 34:] > 0).all()
+    assert pale_of(codes[20, :27]).all() and pale_of(codes[20, 35:]).all()
+    assert not pale_of(codes[5:35, 30:32]).any()
+
+
+def test_classify_sensitivity_keeps_fainter_strokes():
+    contrast = np.zeros((20, 60))
+    contrast[8:10, 5:55] = 0.05
+    assert (classify(white(20, 60), contrast)[0] == 0).all()
+    assert (classify(white(20, 60), contrast, sensitivity=2.0)[0][8:10, 5:55] > 0).all()
 
 
 def test_classify_joins_strokes_diagonally_and_counts_specks_whole():
@@ -141,7 +224,7 @@ def test_classify_gives_hue_bins_and_neutral():
     assert histogram[NEUTRAL_BIN, 2] == pytest.approx(36 * L)  # sums of L*, a*, b* per bin
 
 
-def test_classify_undoes_the_exponent_before_judging_colour():
+def test_classify_undoes_the_tone_curve_before_judging_colour():
     # A dark purple ink, toned with a power of 2.5, has lost most of its chroma: the classifier
     # judges it by the colour it had before.
     purple = np.array([110, 50, 150]) / 255
@@ -151,28 +234,31 @@ def test_classify_undoes_the_exponent_before_judging_colour():
     before, after = (math.hypot(*lab(c)[1:]) for c in ((110, 50, 150), toned))
     cut = (before + after) / 2
     assert after < cut < before
-    codes, _ = classify(picture, exponent=2.5, chroma=cut)
+    codes, _ = classify(picture, exponent=2.5, chroma_cut=cut)
     assert (bins_of(codes[2:4, 2:18]) == int(hue_of((110, 50, 150)) // 5)).all()
-    codes, _ = classify(picture, exponent=1.0, chroma=cut)
+    codes, _ = classify(picture, exponent=1.0, chroma_cut=cut)
     assert (bins_of(codes[2:4, 2:18]) == NEUTRAL_BIN).all()
 
 
-def test_classify_draws_thin_strokes_full_beside_their_core():
-    picture = white(12, 20)
-    picture[2, 2:18] = 60  # full on its own
-    picture[3, 2:18] = 170  # beside a full pixel and at most the seed level: full as well
-    picture[8, 2:18] = 170  # a faint stroke of its own: pale
-    codes, _ = classify(picture, seed=190, full=115)
-    pale = (codes.astype(int) - 1) % 2 == 1
-    assert not pale[2:4, 2:18].any()
-    assert pale[8, 2:18].all()
-
-
-@pytest.mark.parametrize("index, value", [(3, 0.0), (4, 256), (5, -1), (6, 300), (7, -2), (8, -1.0)])
-def test_classify_refuses_bad_levels(index, value):
-    arguments = [b"\xff" * 12, 2, 2, 1.0, 235, 190, 115, 3, 12.0]
+@pytest.mark.parametrize(
+    "index, value, message",
+    [
+        (1, b"\0" * 15, "contrast map takes 16 bytes"),
+        (4, 0.0, "exponent"),
+        (5, 0.5, "knee"),
+        (6, 0.0, "sensitivity"),
+        (6, float("inf"), "sensitivity"),
+        (9, -1.0, "thresholds"),
+        (12, float("nan"), "thresholds"),
+        (17, -1, "min_stroke"),
+        (18, -1.0, "chroma_cut"),
+    ],
+)
+def test_classify_refuses_bad_arguments(index, value, message):
+    arguments = [b"\xff" * 12, b"\0" * 16, 2, 2, 1.0, 0.0, 1.0, 3.0, 0.03, 6.0, 0.07, 0.4, 0.12, 0.25, 0.33, 0.45]
+    arguments += [0.3, 3, 12.0]
     arguments[index] = value
-    with pytest.raises(ValueError):
+    with pytest.raises(ValueError, match=message):
         _steps.classify_ink(*arguments)
 
 

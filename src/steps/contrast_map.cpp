@@ -1,0 +1,62 @@
+// A row of contrasts per input row, three rows at a time summed 1-2-1 down, then 1-2-1 across
+// at every odd column; the largest of the nine beside it. Output rows are shared among the cores.
+#include "contrast_map.hpp"
+
+#include "row_ranges.hpp"
+
+#include <algorithm>
+
+namespace steps {
+
+namespace {
+
+// One input row's contrasts, the stride a constant for the compiler.
+template <std::size_t Stride>
+void contrastRow(const std::uint8_t *__restrict r, const std::uint8_t *__restrict g, const std::uint8_t *__restrict b,
+                 std::size_t width, const float *__restrict table, float *__restrict row)
+{
+    for (std::size_t x = 0; x < width; ++x)
+        row[x] = table[std::min({r[Stride * x], g[Stride * x], b[Stride * x]})];
+}
+
+} // namespace
+
+void contrastMap(const std::uint8_t *red, const std::uint8_t *green, const std::uint8_t *blue, std::size_t stride,
+                 std::size_t width, std::size_t height, const std::array<float, 256> &ratios, std::uint16_t *out,
+                 std::uint16_t *peak)
+{
+    const std::size_t outWidth = (width - 1) / 2, outHeight = (height - 1) / 2;
+    std::array<float, 256> contrastOf{};
+    for (std::size_t i = 0; i < 256; ++i)
+        contrastOf[i] = (1.0f - ratios[i]) * float(kContrastSteps);
+    forRowRanges(outHeight, 3 * width * 2, [&](std::size_t firstRow, std::size_t lastRow) {
+        std::vector<float> rows[3] = {std::vector<float>(width), std::vector<float>(width), std::vector<float>(width)};
+        std::vector<float> down(width), most(width);
+        const float *table = contrastOf.data();
+        for (std::size_t i = firstRow; i < lastRow; ++i) {
+            for (std::size_t k = 0; k < 3; ++k) {
+                const std::size_t first = stride * width * (2 * i + k);
+                if (stride == 1)
+                    contrastRow<1>(red + first, green + first, blue + first, width, table, rows[k].data());
+                else
+                    contrastRow<3>(red + first, green + first, blue + first, width, table, rows[k].data());
+            }
+            const float *__restrict top = rows[0].data(), *__restrict middle = rows[1].data(),
+                                    *__restrict bottom = rows[2].data();
+            float *__restrict sum = down.data(), *__restrict largest = most.data();
+            for (std::size_t x = 0; x < width; ++x) {
+                sum[x] = top[x] + 2 * middle[x] + bottom[x];
+                largest[x] = std::max({top[x], middle[x], bottom[x]});
+            }
+            std::uint16_t *__restrict target = out + outWidth * i, *__restrict peakTarget = peak + outWidth * i;
+            for (std::size_t j = 0; j < outWidth; ++j) {
+                const float value = (sum[2 * j] + 2 * sum[2 * j + 1] + sum[2 * j + 2]) / 16; // the weights sum to 16
+                target[j] = std::uint16_t(std::clamp(value + 0.5f, 0.0f, float(kContrastSteps)));
+                const float darkest = std::max({largest[2 * j], largest[2 * j + 1], largest[2 * j + 2]});
+                peakTarget[j] = std::uint16_t(std::clamp(darkest + 0.5f, 0.0f, float(kContrastSteps)));
+            }
+        }
+    });
+}
+
+} // namespace steps

@@ -1,0 +1,69 @@
+// The tone curve with its knee, its inverse, and the halved contrast map.
+#include "contrast_map.hpp"
+#include "even_background.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+using namespace steps;
+
+TEST(ToneCurve, TheKneeKeepsFaintInkBelowTheBackgroundCut)
+{
+    const ToneTable plain = makeToneTable(2.5), kneed = makeToneTable(1.5, 0.04);
+    const std::size_t faint = std::size_t(0.93 * kRatioSteps); // 7 % contrast
+    EXPECT_GT(plain[faint], 200);                              // whitened by the module
+    EXPECT_LT(kneed[faint], 200);                              // kept
+    EXPECT_GT(kneed[std::size_t(0.975 * kRatioSteps)], 200);   // paper grain above the knee is whitened
+    EXPECT_EQ(kneed[kRatioSteps], 255);
+    EXPECT_EQ(kneed[0], 0);
+}
+
+TEST(ToneCurve, RatioTableUndoesTheCurve)
+{
+    for (const auto &[exponent, knee] : {std::pair{1.0, 0.0}, std::pair{2.5, 0.0}, std::pair{1.5, 0.04}}) {
+        const ToneTable tone = makeToneTable(exponent, knee);
+        const std::array<float, 256> ratios = ratioTable(exponent, knee);
+        for (std::size_t step = 0; step <= kRatioSteps; step += 64)
+            EXPECT_EQ(tone[std::size_t(ratios[tone[step]] * kRatioSteps + 0.5)], tone[step]) << exponent << knee;
+        for (std::size_t byte = 1; byte < 256; ++byte)
+            EXPECT_GE(ratios[byte], ratios[byte - 1]);
+    }
+}
+
+TEST(ContrastMap, HalvesLikeTheModuleAndKeepsThePeakOfAThinLine)
+{
+    const std::size_t width = 9, height = 7;
+    std::vector<std::uint8_t> red(width * height, 255), green(width * height, 255), blue(width * height, 255);
+    for (std::size_t x = 0; x < width; ++x)
+        green[x + width * 2] = 0; // a line one pixel high on an even row, black in one channel
+    const std::array<float, 256> ratios = ratioTable(1.0);
+    std::vector<std::uint16_t> smooth(4 * 3), peak(4 * 3);
+    contrastMap(red.data(), green.data(), blue.data(), 1, width, height, ratios, smooth.data(), peak.data());
+    // Output rows 0 and 1 centre on input rows 1 and 3: the line is a quarter of each kernel.
+    for (std::size_t j = 0; j < 4; ++j) {
+        EXPECT_NEAR(smooth[j], kContrastSteps / 4, 2);
+        EXPECT_NEAR(smooth[4 + j], kContrastSteps / 4, 2);
+        EXPECT_EQ(peak[j], kContrastSteps);
+        EXPECT_EQ(smooth[8 + j], 0);
+        EXPECT_EQ(peak[8 + j], 0);
+    }
+}
+
+TEST(ContrastMap, InterleavedAndPlanarPicturesAgree)
+{
+    const std::size_t width = 11, height = 8;
+    std::vector<std::uint8_t> rgb(3 * width * height), red(width * height), green(width * height), blue(width * height);
+    for (std::size_t i = 0; i < width * height; ++i) {
+        red[i] = rgb[3 * i] = std::uint8_t(i * 7);
+        green[i] = rgb[3 * i + 1] = std::uint8_t(255 - i * 3);
+        blue[i] = rgb[3 * i + 2] = std::uint8_t(i * 13);
+    }
+    const std::array<float, 256> ratios = ratioTable(2.0);
+    std::vector<std::uint16_t> planar(2 * 5 * 3), interleaved(2 * 5 * 3);
+    contrastMap(red.data(), green.data(), blue.data(), 1, width, height, ratios, planar.data(), planar.data() + 15);
+    contrastMap(rgb.data(), rgb.data() + 1, rgb.data() + 2, 3, width, height, ratios, interleaved.data(),
+                interleaved.data() + 15);
+    EXPECT_EQ(planar, interleaved);
+}
