@@ -204,6 +204,8 @@ def overlays(
     """per_kind overlays a kind: the worst half by the main detector's Jaccard index, the rest
     spread over the others."""
     main = "vantrel" if "vantrel" in scores else "textbook" if "textbook" in scores else next(iter(scores))
+    for old in folder.glob("*.png"):  # overlays of an earlier run would mix in
+        old.unlink()
     for kind in kinds:
         indices = [i for i, (_, truth) in enumerate(scenes) if truth["kind"] == kind]
         ranked = sorted(indices, key=lambda i: (scores[main][i]["jaccard"], scenes[i][1]["seed"]))
