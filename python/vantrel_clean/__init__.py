@@ -20,7 +20,9 @@ if TYPE_CHECKING:
     from .api import clean, clean_file, clean_image, default_output
     from .background import even_background
     from .batch import Job, Outcome, clean_job, plan, run
+    from .detection import Detection, detect
     from .options import DEFAULT_PASSES, DEFAULT_STYLE, PASSES, STYLES, CleanOptions, Style
+    from .rectification import rectify
     from .pictures import PictureError, read_picture, save_pdf, save_picture, to_rgb
     from .road import MODULE_LOCK, Cleaned, PictureTooSmall, clean_array, clean_picture
 
@@ -36,6 +38,9 @@ _HOMES = {
     "clean_job": "batch",
     "plan": "batch",
     "run": "batch",
+    "Detection": "detection",
+    "detect": "detection",
+    "rectify": "rectification",
     "DEFAULT_PASSES": "options",
     "DEFAULT_STYLE": "options",
     "PASSES": "options",

@@ -1,11 +1,13 @@
 """The cleaning road's native per-pixel steps (vantrel_clean._steps)."""
 
+from collections.abc import Sequence
 from typing import Any
 
 import numpy as np
 from typing_extensions import Buffer
 
 Picture = Buffer | np.ndarray[Any, np.dtype[np.uint8]]
+Floats = Buffer | np.ndarray[Any, np.dtype[np.float32]]
 
 HUE_BINS: int
 HISTOGRAM_FIELDS: int
@@ -39,3 +41,36 @@ def even_into_module(picture: Picture | tuple[object, object], exponent: float, 
 def module_output(exact: bool, /) -> bytearray:
     """The vantrel module's output planes interleaved: samples as they are (exact) or with 0
     written as 1, as GetData delivers them."""
+
+def shrink_for_detection(picture: Picture | tuple[object, object], width: int, height: int, factor: int, /) -> bytes:
+    """The (width // factor) x (height // factor) block averages of an RGB picture, as float32
+    samples, three a pixel."""
+
+def colour_gradients(small: Floats, width: int, height: int, /) -> tuple[bytes, bytes]:
+    """The x and y gradients (float32, one a pixel) of a float32 RGB picture: at each pixel the
+    Sobel pair of its strongest channel."""
+
+def vote_lines(
+    gx: Floats,
+    gy: Floats,
+    width: int,
+    height: int,
+    angle_bins: int,
+    spread: int,
+    min_strength: float,
+    max_strength: float,
+    /,
+) -> bytes:
+    """Votes for oriented lines (float32, angle_bins rows of 2 * ceil(diagonal) + 1 rho bins)."""
+
+def warp_perspective(
+    picture: Picture | tuple[object, object],
+    width: int,
+    height: int,
+    map: Sequence[float],
+    out_width: int,
+    out_height: int,
+    /,
+) -> bytearray:
+    """The out_width x out_height RGB picture whose pixel (x, y) is the source averaged over the
+    footprint of map's image of the output pixel (centres at x + 0.5); white outside."""

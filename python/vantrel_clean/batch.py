@@ -37,6 +37,7 @@ class Outcome:
     output: Path | None
     error: str | None = None
     page: RGBArray | None = None
+    notice: str | None = None  # what the user should know of a success (no page found to crop)
 
     @property
     def ok(self) -> bool:
@@ -142,7 +143,7 @@ def clean_job(
 
     try:
         cleaned = clean_into(job.source, job.output, options, fmt, quality, read)
-    except PictureTooSmall as error:
+    except (PictureTooSmall, ValueError) as error:  # ValueError: corners outside the picture
         return Outcome(job.source, job.output, str(error))
     except PictureError as error:
         return Outcome(job.source, job.output, str(error))
@@ -150,7 +151,7 @@ def clean_job(
         return Outcome(job.source, job.output, "not enough memory to clean it")
     except OSError as error:
         return Outcome(job.source, job.output, f"cannot write {job.output}: {error.strerror or error}")
-    return Outcome(job.source, job.output, None, cleaned.rgb() if keep_page else None)
+    return Outcome(job.source, job.output, None, cleaned.rgb() if keep_page else None, cleaned.notice)
 
 
 def run(

@@ -11,7 +11,7 @@ from pathlib import Path
 
 from .batch import Outcome, plan, run
 from .pictures import FORMATS, save_pdf
-from .options import DEFAULT_STYLE, PASSES, STYLES, CleanOptions, check_passes
+from .options import CROPS, DEFAULT_STYLE, PASSES, STYLES, CleanOptions, check_corners, check_passes, parse_aspect
 
 DESCRIPTION = """\
 Cleans photos and scans of ink on a light background: evens out the light, whitens the paper,
@@ -55,6 +55,26 @@ def quality(text: str) -> int:
     if not 1 <= value <= 100:
         raise argparse.ArgumentTypeError("must be 1 to 100")
     return value
+
+
+def corner_list(text: str) -> tuple[tuple[float, float], ...]:
+    try:
+        numbers = [float(part) for part in text.split(",")]
+    except ValueError:
+        numbers = []
+    if len(numbers) != 8:
+        raise argparse.ArgumentTypeError("give eight numbers x1,y1,x2,y2,x3,y3,x4,y4 (TL, TR, BR, BL)")
+    try:
+        return check_corners([(numbers[2 * k], numbers[2 * k + 1]) for k in range(4)])
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def aspect_value(text: str) -> str | float:
+    try:
+        return parse_aspect(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
 
 
 def parser() -> argparse.ArgumentParser:
@@ -140,6 +160,30 @@ def parser() -> argparse.ArgumentParser:
         help="keep black samples at 0 (the module's GetData delivers them as 1; default on)",
     )
     clean.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    clean.add_argument(
+        "--crop",
+        choices=CROPS,
+        default="auto",
+        help="auto (default): find the page or board and rectify it, or say so and clean the whole photo; "
+        "none: clean the photo as it is",
+    )
+    clean.add_argument(
+        "--corners",
+        type=corner_list,
+        metavar="x1,y1,x2,y2,x3,y3,x4,y4",
+        help="the page's corners by hand: TL, TR, BR, BL in the photo's pixels (after its EXIF orientation); "
+        "write --corners=-5,... when the first is negative",
+    )
+    clean.add_argument(
+        "--aspect",
+        type=aspect_value,
+        default="auto",
+        metavar="auto|a4|letter|W:H",
+        help="the rectified page's width to height: auto (default: measured from the photo), a4, letter, or W:H",
+    )
+    from .detect_command import add_detect_command
+
+    add_detect_command(commands)
     return top
 
 
@@ -157,6 +201,9 @@ def options_from(arguments: argparse.Namespace) -> CleanOptions:
         speck_limit=arguments.speck_limit,
         even_background=arguments.even_background,
         exact_black=arguments.exact_black,
+        crop=arguments.crop,
+        corners=arguments.corners,
+        aspect=arguments.aspect,
     )
 
 
@@ -168,8 +215,8 @@ def cores() -> int:
         return os.cpu_count() or 1
 
 
-def report(outcome: Outcome) -> None:
-    line = f"vantrel: {outcome.source}: {outcome.error}"
+def report(outcome: Outcome, message: str | None = None) -> None:
+    line = f"vantrel: {outcome.source}: {message or outcome.error}"
     if "tqdm" in sys.modules:  # a bar is showing: print above it
         sys.modules["tqdm"].tqdm.write(line, file=sys.stderr)
     else:
@@ -213,6 +260,8 @@ def clean_command(arguments: argparse.Namespace, top: argparse.ArgumentParser) -
     def done(outcome: Outcome) -> None:
         if not outcome.ok:
             report(outcome)
+        elif outcome.notice is not None:
+            report(outcome, outcome.notice)
         if bar is not None:
             bar.update()
 
@@ -253,6 +302,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     top = parser()
     arguments = top.parse_args(argv)
     try:
+        if arguments.command == "detect":
+            from .detect_command import detect_command
+
+            return detect_command(arguments)
         return clean_command(arguments, top)
     except KeyboardInterrupt:
         print("vantrel: interrupted", file=sys.stderr)

@@ -4,6 +4,7 @@ imports."""
 
 from __future__ import annotations
 
+import math
 import operator
 from collections.abc import Iterable
 from dataclasses import dataclass
@@ -102,6 +103,12 @@ class CleanOptions:
         the module's fixed background cut (200) finds the paper under uneven or warm light.
     exact_black: the module's GetData writes a 0 sample as 1; with this on, those samples are
         read back exactly, so black ink stays (0, 0, 0).
+    crop: "auto" finds the page or board in the photo and rectifies it before cleaning (the
+        whole photo when none is found with confidence); "none" cleans the photo as it is.
+    corners: the page's corners by hand, four (x, y) pairs in the photo's pixels (TL, TR, BR,
+        BL, after its EXIF orientation; they may lie outside it): rectified whatever crop says.
+    aspect: the rectified page's proportions: "auto" (measured from the corners and the
+        camera), "a4", "letter" (turned as the page is), "W:H" or a number, width over height.
     """
 
     style: str = DEFAULT_STYLE
@@ -109,6 +116,9 @@ class CleanOptions:
     speck_limit: int = 2
     even_background: bool = True
     exact_black: bool = True
+    crop: str = "auto"
+    corners: Corners | None = None
+    aspect: str | float = "auto"
 
     def __post_init__(self) -> None:
         if self.style not in STYLES:
@@ -122,8 +132,70 @@ class CleanOptions:
         if not -(2**31) <= limit < 2**31:
             raise ValueError("speck_limit must fit a 32-bit int")
         object.__setattr__(self, "speck_limit", limit)
+        if self.crop not in CROPS:
+            raise ValueError(f"unknown crop {self.crop!r}; choose from {', '.join(CROPS)}")
+        if self.corners is not None:
+            object.__setattr__(self, "corners", check_corners(self.corners))
+        object.__setattr__(self, "aspect", parse_aspect(self.aspect))
 
     @property
     def module_passes(self) -> tuple[str, ...]:
         """The passes, never None (__post_init__ resolved them)."""
         return self.passes or ()
+
+
+# --- the page's crop -----------------------------------------------------------------------
+
+CROPS = ("auto", "none")
+#: Named page proportions, short side over long side; the rectified page is turned as found.
+NAMED_ASPECTS = {"a4": 210.0 / 297.0, "letter": 8.5 / 11.0}
+
+Point = tuple[float, float]
+Corners = tuple[Point, Point, Point, Point]
+
+
+def parse_aspect(text: object) -> str | float:
+    """An aspect: "auto", a named page ("a4", "letter"), "W:H" of two positive numbers, or a
+    number, width over height (0.01 to 100). Raises ValueError (TypeError for other types)."""
+    if isinstance(text, str):
+        name = text.strip().lower()
+        if name == "auto" or name in NAMED_ASPECTS:
+            return name
+        parts = name.split(":")
+        try:
+            numbers = [float(part) for part in parts]
+        except ValueError:
+            numbers = []
+        if len(numbers) != 2 or not all(math.isfinite(n) and n > 0 for n in numbers):
+            raise ValueError(f"aspect {text!r}: give auto, a4, letter or W:H of two positive numbers (such as 4:3)")
+        value = numbers[0] / numbers[1]
+    elif isinstance(text, (int, float)) and not isinstance(text, bool):
+        value = float(text)
+    else:
+        raise TypeError(f"aspect must be a str or a number, not {type(text).__name__}")
+    if not (math.isfinite(value) and 0.01 <= value <= 100):
+        raise ValueError(f"aspect {text!r}: width over height must be 0.01 to 100")
+    return value
+
+
+def check_corners(corners: object) -> Corners:
+    """Four (x, y) pairs of finite numbers, TL, TR, BR, BL, clockwise on the picture, making a
+    convex quad of at least 9 square pixels. Raises ValueError."""
+    message = "corners must be four (x, y) pairs of finite numbers: TL, TR, BR, BL"
+    try:
+        points = [(float(x), float(y)) for x, y in corners]  # type: ignore[attr-defined]
+    except (TypeError, ValueError):
+        raise ValueError(message) from None
+    if len(points) != 4 or not all(math.isfinite(v) for point in points for v in point):
+        raise ValueError(message)
+    turns = []
+    area = 0.0
+    for k in range(4):
+        (x0, y0), (x1, y1), (x2, y2) = points[k], points[(k + 1) % 4], points[(k + 2) % 4]
+        turns.append((x1 - x0) * (y2 - y1) - (y1 - y0) * (x2 - x1))
+        area += x0 * y1 - x1 * y0
+    if not all(turn > 0 for turn in turns):
+        raise ValueError("corners must make a convex quad in the order TL, TR, BR, BL (clockwise on the picture)")
+    if area / 2 < 9:
+        raise ValueError("corners enclose less than 9 square pixels")
+    return (points[0], points[1], points[2], points[3])

@@ -5,7 +5,7 @@ module's state is global to the process, so one lock serialises every road."""
 from __future__ import annotations
 
 import threading
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 import numpy as np
 import numpy.typing as npt
@@ -51,6 +51,7 @@ class Cleaned:
     samples: RGBArray | None = None
     indexes: npt.NDArray[np.uint8] | None = None
     palette: RGBArray | None = None
+    notice: str | None = None  # what the user should know (the page's crop)
 
     def rgb(self) -> RGBArray:
         if self.samples is not None:
@@ -150,6 +151,13 @@ def clean_picture(
     """
     options = options or CleanOptions()
     style = STYLES[options.style]
+    if options.crop != "none" or options.corners is not None:
+        from .page_crop import crop_page
+
+        picture, notice = crop_page(picture, options, consume=consume)
+        return replace(
+            clean_picture(picture, replace(options, crop="none", corners=None), consume=consume), notice=notice
+        )
     if isinstance(picture, Image.Image):
         if picture.mode != "RGB":
             raise ValueError(f"expected an RGB image, got mode {picture.mode}")

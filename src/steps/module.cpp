@@ -3,16 +3,21 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "detect_shrink.hpp"
+#include "edge_gradients.hpp"
 #include "even_background.hpp"
 #include "ink_classes.hpp"
 #include "ink_votes.hpp"
+#include "line_votes.hpp"
 #include "paper_estimate.hpp"
+#include "perspective_warp.hpp"
 
 namespace {
 
@@ -388,6 +393,218 @@ PyObject *voteInks(PyObject *, PyObject *args)
     return result;
 }
 
+// --- page detection and rectification ------------------------------------------------------
+
+// The samples of a picture of width x height pixels given as interleaved RGB bytes (any buffer)
+// or as a Pillow RGB image's Arrow export (read where they are, four bytes a pixel). Sets the
+// exception and returns false when the picture is neither, or of another size.
+struct PictureSamples {
+    Py_buffer view{};
+    const std::uint8_t *samples = nullptr;
+    std::size_t pixelBytes = 3;
+
+    bool acquire(PyObject *given, long long width, long long height, const char *name)
+    {
+        if (width < 1 || height < 1 || width > PY_SSIZE_T_MAX / 4 / height) {
+            PyErr_Format(PyExc_ValueError, "%s: %lld x %lld is not a picture size", name, width, height);
+            return false;
+        }
+        if (PyTuple_Check(given)) {
+            samples = rgbxSamples(given, width * height);
+            if (samples == nullptr && PyErr_ExceptionMatches(PyExc_ValueError)) {
+                PyErr_Clear();
+                PyErr_Format(PyExc_ValueError, "%s: not an RGB image of %lld x %lld pixels in one block", name, width,
+                             height);
+            }
+            pixelBytes = 4;
+            return samples != nullptr;
+        }
+        if (PyObject_GetBuffer(given, &view, PyBUF_SIMPLE) < 0)
+            return false;
+        if (!requirePicture(view, width, height, name))
+            return false;
+        samples = static_cast<const std::uint8_t *>(view.buf);
+        return true;
+    }
+    ~PictureSamples()
+    {
+        if (view.obj != nullptr)
+            PyBuffer_Release(&view);
+    }
+};
+
+// Checks a buffer of count floats; sets the exception.
+bool requireFloats(const Py_buffer &buffer, long long width, long long height, long long perPixel, const char *name)
+{
+    if (width < 1 || height < 1 || width > PY_SSIZE_T_MAX / 4 / perPixel / height) {
+        PyErr_Format(PyExc_ValueError, "%s: %lld x %lld is not a valid size", name, width, height);
+        return false;
+    }
+    const Py_ssize_t needed = Py_ssize_t(4 * perPixel * width * height);
+    if (buffer.len != needed) {
+        PyErr_Format(PyExc_ValueError, "%s: %lld x %lld pixels of %lld float32 take %zd bytes, not %zd", name, width,
+                     height, perPixel, needed, buffer.len);
+        return false;
+    }
+    return true;
+}
+
+// shrink_for_detection(picture, width, height, factor) -> bytes of float32 (3 a pixel): the
+// (width // factor) x (height // factor) block averages. The picture is interleaved RGB bytes or
+// a Pillow RGB image's Arrow export.
+PyObject *shrinkForDetection(PyObject *, PyObject *args)
+{
+    PyObject *given;
+    long long width, height, factor;
+    if (!PyArg_ParseTuple(args, "OLLL:shrink_for_detection", &given, &width, &height, &factor))
+        return nullptr;
+    PictureSamples picture;
+    if (!picture.acquire(given, width, height, "shrink_for_detection"))
+        return nullptr;
+    if (factor < 1 || factor > width || factor > height) {
+        PyErr_Format(PyExc_ValueError, "shrink_for_detection: the factor must be 1 to the shorter side, not %lld",
+                     factor);
+        return nullptr;
+    }
+    const std::size_t count = 3 * std::size_t(width / factor) * std::size_t(height / factor);
+    PyObject *result = PyBytes_FromStringAndSize(nullptr, Py_ssize_t(count * sizeof(float)));
+    if (result == nullptr)
+        return nullptr;
+    auto *small = reinterpret_cast<float *>(PyBytes_AS_STRING(result));
+    const bool done = withoutInterpreterLock([&] {
+        steps::shrinkByBlocks(picture.samples, std::size_t(width), std::size_t(height), picture.pixelBytes,
+                              std::size_t(factor), small);
+    });
+    if (!done) {
+        Py_DECREF(result);
+        return PyErr_NoMemory();
+    }
+    return result;
+}
+
+// colour_gradients(small, width, height) -> (gx, gy): bytes of float32, one a pixel each.
+PyObject *colourGradients(PyObject *, PyObject *args)
+{
+    Py_buffer small;
+    long long width, height;
+    if (!PyArg_ParseTuple(args, "y*LL:colour_gradients", &small, &width, &height))
+        return nullptr;
+    if (!requireFloats(small, width, height, 3, "colour_gradients")) {
+        PyBuffer_Release(&small);
+        return nullptr;
+    }
+    const Py_ssize_t bytes = Py_ssize_t(sizeof(float)) * Py_ssize_t(width * height);
+    PyObject *gx = PyBytes_FromStringAndSize(nullptr, bytes);
+    PyObject *gy = gx == nullptr ? nullptr : PyBytes_FromStringAndSize(nullptr, bytes);
+    if (gy == nullptr) {
+        Py_XDECREF(gx);
+        PyBuffer_Release(&small);
+        return nullptr;
+    }
+    auto *outX = reinterpret_cast<float *>(PyBytes_AS_STRING(gx));
+    auto *outY = reinterpret_cast<float *>(PyBytes_AS_STRING(gy));
+    Py_BEGIN_ALLOW_THREADS
+    steps::colourGradients(static_cast<const float *>(small.buf), std::size_t(width), std::size_t(height), outX, outY);
+    Py_END_ALLOW_THREADS
+    PyBuffer_Release(&small);
+    return Py_BuildValue("(NN)", gx, gy);
+}
+
+// vote_lines(gx, gy, width, height, angle_bins, spread, min_strength, max_strength) -> bytes of
+// float32: angle_bins rows of rho bins (rho from -diagonal, one pixel a bin).
+PyObject *voteLines(PyObject *, PyObject *args)
+{
+    Py_buffer gx, gy;
+    long long width, height, angleBins, spread;
+    double minStrength, maxStrength;
+    if (!PyArg_ParseTuple(args, "y*y*LLLLdd:vote_lines", &gx, &gy, &width, &height, &angleBins, &spread, &minStrength,
+                          &maxStrength))
+        return nullptr;
+    auto release = [&] {
+        PyBuffer_Release(&gx);
+        PyBuffer_Release(&gy);
+    };
+    if (!requireFloats(gx, width, height, 1, "vote_lines") || !requireFloats(gy, width, height, 1, "vote_lines")) {
+        release();
+        return nullptr;
+    }
+    if (angleBins < 4 || angleBins > 3600 || spread < 0 || spread >= angleBins / 2 || !(minStrength >= 0) ||
+        !(maxStrength >= minStrength) || !std::isfinite(maxStrength)) {
+        PyErr_SetString(PyExc_ValueError, "vote_lines: angle_bins must be 4 to 3600, spread below half of them, and "
+                                          "0 <= min_strength <= max_strength (finite)");
+        release();
+        return nullptr;
+    }
+    steps::LineVoteRules rules;
+    rules.angleBins = std::size_t(angleBins);
+    rules.spread = std::size_t(spread);
+    rules.minStrength = float(minStrength);
+    rules.maxStrength = float(maxStrength);
+    const std::size_t count = rules.angleBins * steps::rhoBins(std::size_t(width), std::size_t(height));
+    PyObject *result = PyBytes_FromStringAndSize(nullptr, Py_ssize_t(count * sizeof(float)));
+    if (result == nullptr) {
+        release();
+        return nullptr;
+    }
+    auto *votes = reinterpret_cast<float *>(PyBytes_AS_STRING(result));
+    const bool done = withoutInterpreterLock([&] {
+        std::fill(votes, votes + count, 0.0f);
+        steps::voteLines(static_cast<const float *>(gx.buf), static_cast<const float *>(gy.buf), std::size_t(width),
+                         std::size_t(height), rules, votes);
+    });
+    release();
+    if (!done) {
+        Py_DECREF(result);
+        return PyErr_NoMemory();
+    }
+    return result;
+}
+
+// warp_perspective(picture, width, height, map, out_width, out_height) -> bytearray: the RGB
+// output; map (9 numbers, row-major) takes output positions to source positions. The picture is
+// interleaved RGB bytes or a Pillow RGB image's Arrow export.
+PyObject *warpPerspective(PyObject *, PyObject *args)
+{
+    PyObject *given, *mapObject;
+    long long width, height, outWidth, outHeight;
+    if (!PyArg_ParseTuple(args, "OLLOLL:warp_perspective", &given, &width, &height, &mapObject, &outWidth, &outHeight))
+        return nullptr;
+    PictureSamples picture;
+    if (!picture.acquire(given, width, height, "warp_perspective"))
+        return nullptr;
+    steps::Homography map{};
+    PyObject *items = PySequence_Fast(mapObject, "warp_perspective: the map must be a sequence of 9 numbers");
+    bool ok = items != nullptr && PySequence_Fast_GET_SIZE(items) == 9;
+    for (Py_ssize_t i = 0; ok && i < 9; ++i) {
+        map[std::size_t(i)] = PyFloat_AsDouble(PySequence_Fast_GET_ITEM(items, i));
+        ok = !PyErr_Occurred() && std::isfinite(map[std::size_t(i)]);
+    }
+    Py_XDECREF(items);
+    if (!ok) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_ValueError, "warp_perspective: the map must be 9 finite numbers");
+        return nullptr;
+    }
+    if (outWidth < 1 || outHeight < 1 || outWidth > (1LL << 16) || outHeight > (1LL << 16)) {
+        PyErr_Format(PyExc_ValueError, "warp_perspective: the output size must be 1 to 65536 a side, not %lld x %lld",
+                     outWidth, outHeight);
+        return nullptr;
+    }
+    PyObject *result = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(3 * outWidth * outHeight));
+    if (result == nullptr)
+        return nullptr;
+    auto *out = reinterpret_cast<std::uint8_t *>(PyByteArray_AS_STRING(result));
+    const bool done = withoutInterpreterLock([&] {
+        steps::warpPerspective(picture.samples, std::size_t(width), std::size_t(height), picture.pixelBytes, map, out,
+                               std::size_t(outWidth), std::size_t(outHeight));
+    });
+    if (!done) {
+        Py_DECREF(result);
+        return PyErr_NoMemory();
+    }
+    return result;
+}
+
 PyMethodDef methods[] = {
     {"vote_inks", voteInks, METH_VARARGS, "vote_inks(indexes, width, height, radius) -> bytes"},
     {"even_background", evenBackground, METH_VARARGS, "even_background(picture, width, height, exponent) -> bytes"},
@@ -398,6 +615,13 @@ PyMethodDef methods[] = {
     {"classify_ink", classifyInk, METH_VARARGS,
      "classify_ink(picture, width, height, exponent, ink_level, seed_level, full_level, min_stroke, chroma_cut)"
      " -> (codes, histogram)"},
+    {"shrink_for_detection", shrinkForDetection, METH_VARARGS,
+     "shrink_for_detection(picture, width, height, factor) -> bytes: block averages as float32"},
+    {"colour_gradients", colourGradients, METH_VARARGS, "colour_gradients(small, width, height) -> (gx, gy)"},
+    {"vote_lines", voteLines, METH_VARARGS,
+     "vote_lines(gx, gy, width, height, angle_bins, spread, min_strength, max_strength) -> bytes"},
+    {"warp_perspective", warpPerspective, METH_VARARGS,
+     "warp_perspective(picture, width, height, map, out_width, out_height) -> bytearray"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -32,9 +32,11 @@ def save(path, picture, **options):
 
 
 def clean(capsys, *args):
-    """Runs the command in this process; returns (status, stderr lines)."""
+    """Runs the command in this process; returns (status, stderr lines), leaving out the notices
+    of photos cleaned whole because no page was found in them (test_detect.py checks those)."""
     status = main(["clean", *map(str, args)])
-    return status, capsys.readouterr().err.splitlines()
+    lines = capsys.readouterr().err.splitlines()
+    return status, [line for line in lines if not line.endswith("the whole photo is cleaned")]
 
 
 def cleaned(path):
