@@ -158,7 +158,7 @@ def percent(value: float | None) -> str:
 def table(summary: dict[str, dict[str, dict]], kinds: list[str]) -> str:
     lines = [
         (
-            "| kind | detector | n | found | mean JI | JI ≥ 0.9 | worst corner / perimeter | aspect ≤ 2 % (found) "
+            "| kind | detector | n | found | mean JI | JI ≥ 0.9 | worst corner / perimeter (median) | aspect ≤ 2 % (found) "
             "| ink cut | deskew mean / max | ms median | ms p95 |"
         ),
         "|---|---|---|---|---|---|---|---|---|---|---|---|",
@@ -172,7 +172,7 @@ def table(summary: dict[str, dict[str, dict]], kinds: list[str]) -> str:
             label = "**all**" if kind == "all" else kind
             lines.append(
                 f"| {label} | {detector} | {s['n']} | {percent(s['found'])} | {s['mean_jaccard']:.3f} "
-                f"| {percent(s['jaccard_good'])} | {percent(s['mean_corner_error'])} | {percent(s['aspect_good'])} "
+                f"| {percent(s['jaccard_good'])} | {percent(s['median_corner_error'])} | {percent(s['aspect_good'])} "
                 f"| {s['ink_cut']} | {deskew} | {ms} | {p95} |"
             )
     return "\n".join(lines)
