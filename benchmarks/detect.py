@@ -151,8 +151,8 @@ def vantrel(scenes: list[tuple[Path, dict]], detect: Callable) -> list[dict]:
     return results
 
 
-def percent(value: float | None) -> str:
-    return "–" if value is None else f"{100 * value:.1f} %"
+def percent(value: float | None, digits: int = 1) -> str:
+    return "–" if value is None else f"{100 * value:.{digits}f} %"
 
 
 def table(summary: dict[str, dict[str, dict]], kinds: list[str]) -> str:
@@ -172,7 +172,7 @@ def table(summary: dict[str, dict[str, dict]], kinds: list[str]) -> str:
             label = "**all**" if kind == "all" else kind
             lines.append(
                 f"| {label} | {detector} | {s['n']} | {percent(s['found'])} | {s['mean_jaccard']:.3f} "
-                f"| {percent(s['jaccard_good'])} | {percent(s['median_corner_error'])} | {percent(s['aspect_good'])} "
+                f"| {percent(s['jaccard_good'])} | {percent(s['median_corner_error'], 2)} | {percent(s['aspect_good'])} "
                 f"| {s['ink_cut']} | {deskew} | {ms} | {p95} |"
             )
     return "\n".join(lines)
