@@ -151,14 +151,14 @@ def vantrel(scenes: list[tuple[Path, dict]], detect: Callable) -> list[dict]:
     return results
 
 
-def percent(value: float | None) -> str:
-    return "–" if value is None else f"{100 * value:.1f} %"
+def percent(value: float | None, digits: int = 1) -> str:
+    return "–" if value is None else f"{100 * value:.{digits}f} %"
 
 
 def table(summary: dict[str, dict[str, dict]], kinds: list[str]) -> str:
     lines = [
         (
-            "| kind | detector | n | found | mean JI | JI ≥ 0.9 | worst corner / perimeter | aspect ≤ 2 % (found) "
+            "| kind | detector | n | found | mean JI | JI ≥ 0.9 | worst corner / perimeter (median) | aspect ≤ 2 % (found) "
             "| ink cut | deskew mean / max | ms median | ms p95 |"
         ),
         "|---|---|---|---|---|---|---|---|---|---|---|---|",
@@ -172,7 +172,7 @@ def table(summary: dict[str, dict[str, dict]], kinds: list[str]) -> str:
             label = "**all**" if kind == "all" else kind
             lines.append(
                 f"| {label} | {detector} | {s['n']} | {percent(s['found'])} | {s['mean_jaccard']:.3f} "
-                f"| {percent(s['jaccard_good'])} | {percent(s['mean_corner_error'])} | {percent(s['aspect_good'])} "
+                f"| {percent(s['jaccard_good'])} | {percent(s['median_corner_error'], 2)} | {percent(s['aspect_good'])} "
                 f"| {s['ink_cut']} | {deskew} | {ms} | {p95} |"
             )
     return "\n".join(lines)
@@ -204,6 +204,8 @@ def overlays(
     """per_kind overlays a kind: the worst half by the main detector's Jaccard index, the rest
     spread over the others."""
     main = "vantrel" if "vantrel" in scores else "textbook" if "textbook" in scores else next(iter(scores))
+    for old in folder.glob("*.png"):  # overlays of an earlier run would mix in
+        old.unlink()
     for kind in kinds:
         indices = [i for i, (_, truth) in enumerate(scenes) if truth["kind"] == kind]
         ranked = sorted(indices, key=lambda i: (scores[main][i]["jaccard"], scenes[i][1]["seed"]))

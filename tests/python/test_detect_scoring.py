@@ -186,3 +186,13 @@ def test_blank_surface_gets_a_line_of_writing_and_no_visible_ink_is_never_cut():
     truth = truth_for(SLANTED, hull=[])
     result = detect_scoring.score(truth, {"found": True, "corners": SLANTED[:3] + [(400.0, 300.0)], "aspect": 2.0})
     assert not result["ink_cut"]
+
+
+def test_corner_error_is_capped_so_one_wild_corner_cannot_swamp_the_median():
+    truth = truth_for(SLANTED)
+    w, h = PAGE_MM
+    wild = page_points(truth, [(0, 0), (w, 0), (w * 40, h * 40), (0, h)])
+    wrong = detect_scoring.score(truth, {"found": True, "corners": wild, "aspect": 2.0})
+    assert wrong["corner_error"] == 1.0
+    right = detect_scoring.score(truth, {"found": True, "corners": SLANTED, "aspect": 2.0})
+    assert detect_scoring.summarise([wrong, right, right])["median_corner_error"] == pytest.approx(0.0, abs=1e-9)
