@@ -477,6 +477,24 @@ def order_corners(corners: FloatArray) -> FloatArray:
     return result
 
 
+#: A side is a line drawn on the paper, not the paper's edge, when the colours a little inside
+#: and a little outside it differ by less than this (the largest of the three channels'
+#: differences, the median along the side): grid and ruled lines, a margin.
+SAME_PAPER = 3.0
+
+
+def side_on_paper(small: SmallCopy, corners: FloatArray) -> bool:
+    """Whether any side of the quad has the same paper on both sides of it."""
+    inner = band_samples(small, corners, 6.0, count=48)
+    outer = band_samples(small, corners, -6.0, count=48)
+    difference = np.abs(inner - outer).max(axis=-1)  # NaN where outside the picture
+    for side in range(4):
+        values = difference[side][~np.isnan(difference[side])]
+        if len(values) > 24 and float(np.median(values)) < SAME_PAPER:
+            return True
+    return False
+
+
 def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
     """The best quad of the small copy (corners TL, TR, BR, BL) and its confidence, or None."""
     w, h = small.width, small.height
@@ -512,7 +530,7 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
         ink = ink_outside(small, quad)
         value = float(score[index]) - 4.0 * ink
         confidence = min(1.0, support / 0.8) * min(1.0, weakest / 0.5)
-        confidence *= 1.0 if ink < INK_LIMIT else 0.0
+        confidence *= 1.0 if ink < INK_LIMIT and not side_on_paper(small, quad) else 0.0
         ranked.append((value, confidence, quad))
     if not ranked:
         return None

@@ -63,6 +63,31 @@ def test_detect_falls_back_to_the_whole_photo_on_a_blank_picture():
     assert 0 <= found.confidence < 0.55
 
 
+def graph_paper_scan(size=(1740, 1100), pitch=30, seed=3):
+    """A scan of yellow graph paper filling the frame: its grid in thin pale lines, a green
+    margin line, and two lines of pencil-like writing near the top."""
+    rng = np.random.default_rng(seed)
+    image = Image.new("RGB", size, (236, 234, 170))
+    draw = ImageDraw.Draw(image)
+    for x in range(pitch // 2, size[0], pitch):
+        draw.line([(x, 0), (x, size[1])], fill=(185, 205, 185), width=2)
+    for y in range(pitch // 2, size[1], pitch):
+        draw.line([(0, y), (size[0], y)], fill=(185, 205, 185), width=2)
+    draw.line([(90, 0), (90, size[1])], fill=(40, 110, 60), width=4)
+    for top in (120, 170):
+        draw.line([(260 + 14 * k, top + (22 if k % 2 else 0)) for k in range(40)], fill=(110, 110, 110), width=4)
+    samples = np.asarray(image).astype(np.float64) + rng.normal(0, 3, (size[1], size[0], 3))
+    return np.clip(samples, 0, 255).astype(np.uint8)
+
+
+def test_detect_never_takes_a_grid_square_that_leaves_writing_outside():
+    # The grid's lines make many quads on the same paper; each one would cut a line of writing off.
+    found = vc.detect(graph_paper_scan())
+    if found.found:
+        (left, top), _, (right, bottom), _ = found.corners
+        assert top <= 115 and left <= 255 and right >= 830 and bottom >= 200
+
+
 @pytest.mark.parametrize("shape", [(20, 9000, 3), (9000, 20, 3), (3, 3, 3)])
 def test_detect_takes_long_thin_and_tiny_pictures_whole(shape):
     found = vc.detect(np.full(shape, 128, np.uint8))
