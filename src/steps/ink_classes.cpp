@@ -4,6 +4,7 @@
 #include "ink_classes.hpp"
 
 #include "contrast_map.hpp"
+#include "printed_rules.hpp"
 #include "row_ranges.hpp"
 
 #include <algorithm>
@@ -304,6 +305,19 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
                 strokeBins[pixel] =
                     (rgb[3 * pixel] & rgb[3 * pixel + 1] & rgb[3 * pixel + 2]) == 255 ? strokeBin : paleBin;
     }
+
+    // Printed rules and graph grids are pale: a long thin straight line of no great contrast that
+    // a dark stroke touched took its full strength above. Strokes crossing it are thicker there
+    // and keep theirs.
+    std::vector<std::uint8_t> drawn(count);
+    for (std::size_t i = 0; i < count; ++i)
+        drawn[i] = marks[i] == kFull || marks[i] == kPale;
+    const std::vector<std::uint8_t> ruled =
+        printedRules(drawn.data(), width, height, rules.ruleThickness, rules.ruleLength);
+    const std::uint16_t ruleCeiling = steps16(rules.ruleContrast);
+    for (std::size_t i = 0; i < count; ++i)
+        if (ruled[i] && marks[i] == kFull && peak[i] < ruleCeiling)
+            marks[i] = float(contrast[i]) < rules.paleEdgeShare * float(nearest[i]) ? kDropped : kPale;
 
     histogram.fill(0.0);
     // Each range of rows counts its own; they are added in row order, so that the sums come out
