@@ -35,7 +35,7 @@ struct InkRules {
                                      // and darker; the cut falls for lighter pixels
     std::size_t ruleThickness = 4;   // a line at most this thick across or down ...
     std::size_t ruleLength = 48;     // ... and at least this long is a printed rule or grid line,
-    float ruleContrast = 0.55f;      // drawn pale where its peak contrast is below this
+    float ruleContrast = 0.55f;      // drawn pale when its median peak contrast is below this
 };
 
 // The paper's noise is measured in square blocks of this many pixels of the halved picture, and
