@@ -4,6 +4,7 @@
 #include "ink_classes.hpp"
 
 #include "contrast_map.hpp"
+#include "printed_rules.hpp"
 #include "row_ranges.hpp"
 
 #include <algorithm>
@@ -303,6 +304,39 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
             if (marks[pixel] == kPale || marks[pixel] == kFull)
                 strokeBins[pixel] =
                     (rgb[3 * pixel] & rgb[3 * pixel + 1] & rgb[3 * pixel + 2]) == 255 ? strokeBin : paleBin;
+    }
+
+    // Printed rules and graph grids are pale: a long thin straight line of no great contrast that
+    // a dark stroke touched took its full strength above. Strokes crossing it are thicker there
+    // and keep theirs. A line is judged whole, by its median peak: a ruled pencil line that darkens
+    // along its length is no printed rule.
+    std::vector<std::uint8_t> drawn(count);
+    for (std::size_t i = 0; i < count; ++i)
+        drawn[i] = marks[i] == kFull || marks[i] == kPale;
+    std::vector<std::uint8_t> ruled = printedRules(drawn.data(), width, height, rules.ruleThickness, rules.ruleLength);
+    const std::uint16_t ruleCeiling = steps16(rules.ruleContrast);
+    std::vector<std::size_t> line;
+    std::vector<std::uint16_t> peaks;
+    for (std::size_t start = 0; start < count; ++start) {
+        if (ruled[start] != 1)
+            continue;
+        line.assign(1, start);
+        ruled[start] = 2;
+        for (std::size_t head = 0; head < line.size(); ++head)
+            forNeighbours(line[head], width, height, [&](std::size_t next) {
+                if (ruled[next] == 1) {
+                    ruled[next] = 2;
+                    line.push_back(next);
+                }
+            });
+        peaks.clear();
+        for (std::size_t pixel : line)
+            peaks.push_back(peak[pixel]);
+        if (medianOf(peaks) >= ruleCeiling)
+            continue;
+        for (std::size_t pixel : line)
+            if (marks[pixel] == kFull)
+                marks[pixel] = float(contrast[pixel]) < rules.paleEdgeShare * float(nearest[pixel]) ? kDropped : kPale;
     }
 
     histogram.fill(0.0);

@@ -33,6 +33,9 @@ struct InkRules {
     std::size_t minStroke = 3;       // strokes of fewer pixels (8-connected) are specks
     double chromaCut = 12.0;         // CIELAB chroma below this is neutral (black or grey) at L* 50
                                      // and darker; the cut falls for lighter pixels
+    std::size_t ruleThickness = 4;   // a line at most this thick across or down ...
+    std::size_t ruleLength = 48;     // ... and at least this long is a printed rule or grid line,
+    float ruleContrast = 0.55f;      // drawn pale when its median peak contrast is below this
 };
 
 // The paper's noise is measured in square blocks of this many pixels of the halved picture, and

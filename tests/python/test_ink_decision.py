@@ -162,3 +162,21 @@ def test_contrast_map_refuses_what_it_cannot_halve():
         _steps.contrast_map(b"\0" * 12, 2, 2)
     with pytest.raises(ValueError, match="takes 27 bytes"):
         _steps.contrast_map(b"\0" * 12, 3, 3)
+
+
+def test_printed_rules_are_pale_where_writing_crosses_them():
+    def page(d):
+        for y in (100, 200, 300):
+            d.line([(0, y), (640, y + 3)], fill=125, width=2)  # rules of about half contrast, a little aslant
+        d.line([(400, 20), (100, 260)], fill=250, width=3)  # pen across all of them
+        d.line([(300, 360), (300, 470)], fill=250, width=3)  # pen across none
+
+    result = vc.clean(photo(page), AS_IT_IS).astype(int)
+    for y in (100, 200, 300):
+        rule = result[y // 2 - 2 : y // 2 + 4, 260:320]
+        drawn = rule[rule.min(axis=2) < 230]
+        assert len(drawn) > 40, y
+        assert (drawn.min(axis=1) > 100).all(), y  # pale, never black
+    stroke = result[30:45, 150:180]  # the pen between two rules
+    assert (stroke.max(axis=2) == 0).any()
+    assert (result[200:230, 140:160].max(axis=2) == 0).any()

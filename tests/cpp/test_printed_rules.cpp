@@ -1,0 +1,50 @@
+// Long thin lines across or down a page, told from the strokes that cross them.
+#include "printed_rules.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+using namespace steps;
+
+namespace {
+
+constexpr std::size_t kWidth = 120, kHeight = 80;
+
+void draw(std::vector<std::uint8_t> &mask, std::size_t x0, std::size_t y0, std::size_t x1, std::size_t y1)
+{
+    for (std::size_t y = y0; y < y1; ++y)
+        for (std::size_t x = x0; x < x1; ++x)
+            mask[x + kWidth * y] = 1;
+}
+
+} // namespace
+
+TEST(PrintedRules, FindLongThinLinesAcrossAndDownButNotTheStrokeCrossingThem)
+{
+    std::vector<std::uint8_t> mask(kWidth * kHeight);
+    draw(mask, 0, 20, kWidth, 22);  // a rule across, 2 pixels thick
+    draw(mask, 90, 0, 92, kHeight); // a grid line down
+    draw(mask, 40, 10, 44, 36);     // a stroke crossing the rule
+    const std::vector<std::uint8_t> rules = printedRules(mask.data(), kWidth, kHeight, 4, 30);
+    EXPECT_EQ(rules[5 + kWidth * 20], 1);
+    EXPECT_EQ(rules[70 + kWidth * 21], 1);
+    EXPECT_EQ(rules[91 + kWidth * 60], 1);
+    EXPECT_EQ(rules[42 + kWidth * 21], 0); // the crossing is the stroke's
+    EXPECT_EQ(rules[42 + kWidth * 30], 0); // a thin stretch of the stroke, but short
+}
+
+TEST(PrintedRules, FollowASlightSlopeAndIgnoreShortOrThickLines)
+{
+    std::vector<std::uint8_t> mask(kWidth * kHeight);
+    for (std::size_t x = 0; x < kWidth; ++x) // one row down every 30 pixels
+        mask[x + kWidth * (50 + x / 30)] = 1;
+    draw(mask, 10, 5, 30, 7);    // short
+    draw(mask, 10, 65, 110, 75); // a filled bar, too thick
+    const std::vector<std::uint8_t> rules = printedRules(mask.data(), kWidth, kHeight, 4, 30);
+    for (std::size_t x = 0; x < kWidth; ++x)
+        EXPECT_EQ(rules[x + kWidth * (50 + x / 30)], 1) << x;
+    EXPECT_EQ(rules[20 + kWidth * 6], 0);
+    EXPECT_EQ(rules[60 + kWidth * 70], 0);
+}
