@@ -536,4 +536,6 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
         return None
     ranked.sort(key=lambda item: -item[0])
     value, confidence, quad = ranked[0]
-    return order_corners(refine_quad(small, quad)), confidence
+    refined = order_corners(refine_quad(small, quad))
+    # Refined sides can settle on a line on the page that the rough ones only came near.
+    return refined, 0.0 if side_on_paper(small, refined) else confidence
