@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <new>
+#include <stdexcept>
 
 #include "contrast_map.hpp"
 #include "detect_shrink.hpp"
@@ -61,19 +63,46 @@ bool requireKnee(double knee, const char *name)
     return false;
 }
 
-// Runs work with the interpreter lock released; false when it ran out of memory (no exception
-// is set: the caller cleans up first, then reports it).
-template <class Work> bool withoutInterpreterLock(Work work)
+// Runs work, with the interpreter lock released when it touches only buffers the call holds
+// (never the vantrel module's planes, which another thread could release meanwhile). Every C++
+// exception becomes a Python exception: MemoryError for a failed allocation, ValueError for
+// invalid_argument and length_error, RuntimeError with the message for the rest. Returns false
+// when it set one.
+enum class Lock { Keep, Release };
+template <class Work> bool runStep(Lock lock, Work work)
 {
-    bool done = true;
-    Py_BEGIN_ALLOW_THREADS
+    PyObject *type = nullptr;
+    const char *message = nullptr;
+    char text[256];
+    PyThreadState *state = lock == Lock::Release ? PyEval_SaveThread() : nullptr;
     try {
         work();
     } catch (const std::bad_alloc &) {
-        done = false;
+        type = PyExc_MemoryError;
+    } catch (const std::invalid_argument &error) {
+        type = PyExc_ValueError;
+        message = error.what();
+    } catch (const std::length_error &error) {
+        type = PyExc_ValueError;
+        message = error.what();
+    } catch (const std::exception &error) {
+        type = PyExc_RuntimeError;
+        message = error.what();
+    } catch (...) {
+        type = PyExc_RuntimeError;
+        message = "unknown failure in a native step";
     }
-    Py_END_ALLOW_THREADS
-    return done;
+    if (message != nullptr)
+        std::snprintf(text, sizeof text, "%s", message);
+    if (state != nullptr)
+        PyEval_RestoreThread(state);
+    if (type == nullptr)
+        return true;
+    if (type == PyExc_MemoryError)
+        PyErr_NoMemory();
+    else
+        PyErr_SetString(type, text);
+    return false;
 }
 
 // even_background(picture, width, height, exponent, knee=0) -> bytearray (writable, for NumPy views)
@@ -95,14 +124,14 @@ PyObject *evenBackground(PyObject *, PyObject *args)
         return nullptr;
     }
     const steps::EvenedTarget target{reinterpret_cast<std::uint8_t *>(PyByteArray_AS_STRING(result))};
-    const bool done = withoutInterpreterLock([&] {
+    const bool done = runStep(Lock::Release, [&] {
         steps::evenPicture(static_cast<const std::uint8_t *>(picture.buf), std::size_t(width), std::size_t(height), 3,
                            exponent, knee, target);
     });
     PyBuffer_Release(&picture);
     if (!done) {
         Py_DECREF(result);
-        return PyErr_NoMemory();
+        return nullptr;
     }
     return result;
 }
@@ -159,9 +188,15 @@ bool moduleHolds(PyObject *vantrel, const char *method, long long lastIndex)
 struct ModulePlanes {
     long long width = 0, height = 0;
     std::uint8_t *red = nullptr, *green = nullptr, *blue = nullptr;
+    bool operator==(const ModulePlanes &other) const
+    {
+        return width == other.width && height == other.height && red == other.red && green == other.green &&
+               blue == other.blue;
+    }
 };
 
-// The module's sizes and three planes: the input planes (output false) or the output planes.
+// The module's sizes and three planes as its cvar names them now: the input planes (output false)
+// or the output planes. Reads only; nothing is asked of the module yet.
 bool modulePlanes(bool output, ModulePlanes &planes)
 {
     PyObject *vantrel = PyImport_ImportModule("vantrel");
@@ -178,15 +213,32 @@ bool modulePlanes(bool output, ModulePlanes &planes)
                      output ? "output" : "input", planes.width, planes.height);
         ok = false;
     }
-    // The module's single-sample calls check the index against the blocks it owns.
-    if (ok && output)
-        ok = moduleHolds(vantrel, "GetRed", planes.width * planes.height - 1) &&
-             moduleHolds(vantrel, "GetGreen", planes.width * planes.height - 1) &&
-             moduleHolds(vantrel, "GetBlue", planes.width * planes.height - 1);
-    if (ok && !output)
-        ok = moduleHolds(vantrel, "SetPixelData", planes.width * planes.height - 1);
     Py_XDECREF(cvar);
     Py_DECREF(vantrel);
+    return ok;
+}
+
+// Asks the module whether the planes a step checked against hold its whole picture (the module's
+// single-sample calls check the index against the blocks it owns), after every check of the step's
+// own arguments, so that a refused call never reaches the module. Probing the input planes writes
+// a zero pixel at the last index: the caller then overwrites every sample. The planes are read
+// again afterwards: the step works on exactly what was asked about.
+bool confirmModulePlanes(bool output, const ModulePlanes &checked)
+{
+    PyObject *vantrel = PyImport_ImportModule("vantrel");
+    if (vantrel == nullptr)
+        return false;
+    const long long last = checked.width * checked.height - 1;
+    bool ok = output ? moduleHolds(vantrel, "GetRed", last) && moduleHolds(vantrel, "GetGreen", last) &&
+                           moduleHolds(vantrel, "GetBlue", last)
+                     : moduleHolds(vantrel, "SetPixelData", last);
+    Py_DECREF(vantrel);
+    ModulePlanes now;
+    if (ok && (!modulePlanes(output, now) || !(now == checked))) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_ValueError, "the vantrel module's planes changed during the call");
+        ok = false;
+    }
     return ok;
 }
 
@@ -267,12 +319,6 @@ PyObject *evenIntoModule(PyObject *, PyObject *args)
         return nullptr;
     }
     const std::size_t width = std::size_t(planes.width), height = std::size_t(planes.height);
-    PyObject *contrast = nullptr;
-    if (withContrast) {
-        contrast = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(4 * ((width - 1) / 2) * ((height - 1) / 2)));
-        if (contrast == nullptr)
-            return nullptr;
-    }
     Py_buffer picture{};
     const std::uint8_t *samples = nullptr;
     std::size_t pixelBytes = 3;
@@ -283,26 +329,33 @@ PyObject *evenIntoModule(PyObject *, PyObject *args)
         if (requirePicture(picture, planes.width, planes.height, "even_into_module"))
             samples = static_cast<const std::uint8_t *>(picture.buf);
     }
-    if (samples == nullptr) {
-        if (picture.obj != nullptr)
-            PyBuffer_Release(&picture);
-        Py_XDECREF(contrast);
-        return nullptr;
+    PyObject *contrast = nullptr;
+    if (samples != nullptr && withContrast) {
+        contrast = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(4 * ((width - 1) / 2) * ((height - 1) / 2)));
+        if (contrast == nullptr)
+            samples = nullptr;
     }
-    const steps::EvenedTarget target{nullptr, planes.red, planes.green, planes.blue};
-    auto *contrastOut = contrast ? reinterpret_cast<std::uint16_t *>(PyByteArray_AS_STRING(contrast)) : nullptr;
-    const bool done = withoutInterpreterLock([&] {
-        steps::evenPicture(samples, width, height, pixelBytes, exponent, knee, target);
-        if (contrastOut != nullptr)
+    // The paper estimate reads only the picture; the planes are written with the lock kept, so
+    // that no other thread can release them meanwhile.
+    steps::PaperEstimate paper;
+    const bool done =
+        samples != nullptr &&
+        runStep(Lock::Release, [&] { paper = steps::estimatePaper(samples, width, height, pixelBytes); }) &&
+        confirmModulePlanes(false, planes) && runStep(Lock::Keep, [&] {
+            const steps::EvenedTarget target{nullptr, planes.red, planes.green, planes.blue};
+            steps::evenBackground(samples, width, height, pixelBytes, paper, steps::makeToneTable(exponent, knee),
+                                  target);
+            if (contrast == nullptr)
+                return;
+            auto *out = reinterpret_cast<std::uint16_t *>(PyByteArray_AS_STRING(contrast));
             steps::contrastMap(planes.red, planes.green, planes.blue, 1, width, height,
-                               steps::ratioTable(exponent, knee), contrastOut,
-                               contrastOut + ((width - 1) / 2) * ((height - 1) / 2));
-    });
+                               steps::ratioTable(exponent, knee), out, out + ((width - 1) / 2) * ((height - 1) / 2));
+        });
     if (picture.obj != nullptr)
         PyBuffer_Release(&picture);
     if (!done) {
         Py_XDECREF(contrast);
-        return PyErr_NoMemory();
+        return nullptr;
     }
     if (contrast != nullptr)
         return contrast;
@@ -323,8 +376,12 @@ PyObject *moduleOutput(PyObject *, PyObject *args)
     PyObject *result = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(3 * count));
     if (result == nullptr)
         return nullptr;
+    if (!confirmModulePlanes(true, planes)) {
+        Py_DECREF(result);
+        return nullptr;
+    }
+    // The lock is kept: the planes are the module's, which another thread could release.
     auto *out = reinterpret_cast<std::uint8_t *>(PyByteArray_AS_STRING(result));
-    Py_BEGIN_ALLOW_THREADS
     const std::uint8_t *__restrict r = planes.red, *__restrict g = planes.green, *__restrict b = planes.blue;
     const std::uint8_t lift = exact ? 0 : 1;
     for (std::size_t j = 0; j < count; ++j) {
@@ -332,7 +389,6 @@ PyObject *moduleOutput(PyObject *, PyObject *args)
         out[3 * j + 1] = std::uint8_t(g[j] + (g[j] == 0 ? lift : 0));
         out[3 * j + 2] = std::uint8_t(b[j] + (b[j] == 0 ? lift : 0));
     }
-    Py_END_ALLOW_THREADS
     return result;
 }
 
@@ -406,7 +462,7 @@ PyObject *classifyInk(PyObject *, PyObject *args)
         return refuse(nullptr);
     steps::InkHistogram histogram;
     auto *out = reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(codes));
-    const bool done = withoutInterpreterLock([&] {
+    const bool done = runStep(Lock::Release, [&] {
         steps::classifyInk(static_cast<const std::uint8_t *>(picture.buf),
                            static_cast<const std::uint16_t *>(contrast.buf),
                            static_cast<const std::uint16_t *>(contrast.buf) + width * height, std::size_t(width),
@@ -416,7 +472,7 @@ PyObject *classifyInk(PyObject *, PyObject *args)
     PyBuffer_Release(&contrast);
     if (!done) {
         Py_DECREF(codes);
-        return PyErr_NoMemory();
+        return nullptr;
     }
     PyObject *sums =
         PyBytes_FromStringAndSize(reinterpret_cast<const char *>(histogram.data()), Py_ssize_t(sizeof histogram));
@@ -450,11 +506,15 @@ PyObject *voteInks(PyObject *, PyObject *args)
         PyBuffer_Release(&indexes);
         return nullptr;
     }
-    Py_BEGIN_ALLOW_THREADS
-    steps::voteInks(static_cast<const std::uint8_t *>(indexes.buf), std::size_t(width), std::size_t(height),
-                    std::size_t(radius), reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(result)));
-    Py_END_ALLOW_THREADS
+    const bool done = runStep(Lock::Release, [&] {
+        steps::voteInks(static_cast<const std::uint8_t *>(indexes.buf), std::size_t(width), std::size_t(height),
+                        std::size_t(radius), reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(result)));
+    });
     PyBuffer_Release(&indexes);
+    if (!done) {
+        Py_DECREF(result);
+        return nullptr;
+    }
     return result;
 }
 
@@ -553,13 +613,13 @@ PyObject *shrinkForDetection(PyObject *, PyObject *args)
     if (result == nullptr)
         return nullptr;
     auto *small = reinterpret_cast<float *>(PyBytes_AS_STRING(result));
-    const bool done = withoutInterpreterLock([&] {
+    const bool done = runStep(Lock::Release, [&] {
         steps::shrinkByBlocks(picture.samples, std::size_t(width), std::size_t(height), picture.pixelBytes,
                               std::size_t(factor), small);
     });
     if (!done) {
         Py_DECREF(result);
-        return PyErr_NoMemory();
+        return nullptr;
     }
     return result;
 }
@@ -585,10 +645,16 @@ PyObject *colourGradients(PyObject *, PyObject *args)
     }
     auto *outX = reinterpret_cast<float *>(PyBytes_AS_STRING(gx));
     auto *outY = reinterpret_cast<float *>(PyBytes_AS_STRING(gy));
-    Py_BEGIN_ALLOW_THREADS
-    steps::colourGradients(static_cast<const float *>(small.buf), std::size_t(width), std::size_t(height), outX, outY);
-    Py_END_ALLOW_THREADS
+    const bool done = runStep(Lock::Release, [&] {
+        steps::colourGradients(static_cast<const float *>(small.buf), std::size_t(width), std::size_t(height), outX,
+                               outY);
+    });
     PyBuffer_Release(&small);
+    if (!done) {
+        Py_DECREF(gx);
+        Py_DECREF(gy);
+        return nullptr;
+    }
     return Py_BuildValue("(NN)", gx, gy);
 }
 
@@ -629,7 +695,7 @@ PyObject *voteLines(PyObject *, PyObject *args)
         return nullptr;
     }
     auto *votes = reinterpret_cast<float *>(PyBytes_AS_STRING(result));
-    const bool done = withoutInterpreterLock([&] {
+    const bool done = runStep(Lock::Release, [&] {
         std::fill(votes, votes + count, 0.0f);
         steps::voteLines(static_cast<const float *>(gx.buf), static_cast<const float *>(gy.buf), std::size_t(width),
                          std::size_t(height), rules, votes);
@@ -637,7 +703,7 @@ PyObject *voteLines(PyObject *, PyObject *args)
     release();
     if (!done) {
         Py_DECREF(result);
-        return PyErr_NoMemory();
+        return nullptr;
     }
     return result;
 }
@@ -676,13 +742,13 @@ PyObject *warpPerspective(PyObject *, PyObject *args)
     if (result == nullptr)
         return nullptr;
     auto *out = reinterpret_cast<std::uint8_t *>(PyByteArray_AS_STRING(result));
-    const bool done = withoutInterpreterLock([&] {
+    const bool done = runStep(Lock::Release, [&] {
         steps::warpPerspective(picture.samples, std::size_t(width), std::size_t(height), picture.pixelBytes, map, out,
                                std::size_t(outWidth), std::size_t(outHeight));
     });
     if (!done) {
         Py_DECREF(result);
-        return PyErr_NoMemory();
+        return nullptr;
     }
     return result;
 }
@@ -713,12 +779,13 @@ PyObject *contrastMap(PyObject *, PyObject *args)
     }
     const auto *rgb = static_cast<const std::uint8_t *>(picture.buf);
     auto *out = reinterpret_cast<std::uint16_t *>(PyByteArray_AS_STRING(result));
-    const bool done = withoutInterpreterLock(
-        [&] { steps::contrastMap(rgb, rgb + 1, rgb + 2, 3, w, h, steps::ratioTable(1.0, 0.0), out, out + count); });
+    const bool done = runStep(Lock::Release, [&] {
+        steps::contrastMap(rgb, rgb + 1, rgb + 2, 3, w, h, steps::ratioTable(1.0, 0.0), out, out + count);
+    });
     PyBuffer_Release(&picture);
     if (!done) {
         Py_DECREF(result);
-        return PyErr_NoMemory();
+        return nullptr;
     }
     return result;
 }

@@ -3,6 +3,7 @@ into the input planes (from an array or from a Pillow image's memory), the outpu
 back in one step, their refusals; and the road's faster pieces, which must leave every output
 as it was."""
 
+import os
 import subprocess
 import sys
 
@@ -12,6 +13,8 @@ from PIL import Image
 
 import vantrel
 from vantrel_clean import _steps, pictures, road
+
+from pointers import read
 
 
 def photo(height=90, width=121, seed=7):
@@ -85,22 +88,37 @@ def test_output_planes_read_back_exactly_or_as_get_data_gives_them(sized):
     assert np.array_equal(np.where(exact == 0, 1, exact), np.frombuffer(delivered, np.uint8))
 
 
+def input_planes(count):
+    c = vantrel.cvar
+    return [bytes(read(pointer, count)) for pointer in (c.red, c.green, c.blue)]
+
+
 def test_module_steps_refuse_what_does_not_fit_the_module(sized):
     picture = photo()
+    height, width = picture.shape[:2]
     sized(picture)
-    with pytest.raises(ValueError, match="takes"):
-        _steps.even_into_module(picture[:-1], 1.0)
-    with pytest.raises(ValueError, match="exponent"):
-        _steps.even_into_module(picture, 0.0)
-    with pytest.raises(ValueError, match="one block"):
-        _steps.even_into_module(Image.fromarray(picture[:-2]).__arrow_c_array__(), 1.0)
-    with pytest.raises(TypeError):
-        _steps.even_into_module(12, 1.0)
+    # A pattern with no zero sample in the input planes: every refusal must leave it as it is.
+    pattern = (np.arange(picture.size) % 251 + 1).astype(np.uint8)
+    vantrel.SetData(pattern.tobytes())
+    before = input_planes(width * height)
+    refusals = [
+        ((picture[:-1], 1.0), ValueError, "takes"),
+        ((picture, 0.0), ValueError, "exponent"),
+        ((picture, 1.0, 0.7), ValueError, "knee"),
+        ((Image.fromarray(picture[:-2]).__arrow_c_array__(), 1.0), ValueError, "one block"),
+        ((12, 1.0), TypeError, None),
+        ((picture.tobytes()[:-3], 1.0, 0.0, True), ValueError, "takes"),
+    ]
+    for arguments, error, message in refusals:
+        with pytest.raises(error, match=message):
+            _steps.even_into_module(*arguments)
+        assert input_planes(width * height) == before, arguments[1:]
     # Sizes grown after CreateArrays: the module's own check refuses before a sample is written.
     vantrel.cvar.height += 10
     with pytest.raises(IndexError):
         _steps.even_into_module(np.zeros((picture.shape[0] + 10, picture.shape[1], 3), np.uint8), 1.0)
     vantrel.cvar.height -= 10
+    assert input_planes(width * height) == before
     vantrel.cvar.outWidth += 5
     with pytest.raises(IndexError):
         _steps.module_output(True)
@@ -109,6 +127,55 @@ def test_module_steps_refuse_what_does_not_fit_the_module(sized):
         _steps.module_output(True)
     with pytest.raises(ValueError, match="no buffers"):
         _steps.even_into_module(picture, 1.0)
+
+
+CLEANUP_RACE = """
+import sys, threading
+import numpy as np
+import vantrel
+from vantrel_clean import _steps
+
+sys.setswitchinterval(1e-6)
+width, height = 1201, 1001
+picture = np.random.default_rng(3).integers(0, 256, (height, width, 3), np.uint8)
+c = vantrel.cvar
+c.width, c.height, c.outWidth, c.outHeight = width, height, (width - 1) // 2, (height - 1) // 2
+stop = threading.Event()
+
+def churn():
+    while not stop.is_set():
+        vantrel.CreateArrays()
+        vantrel.Cleanup()
+
+thread = threading.Thread(target=churn)
+thread.start()
+done = refused = 0
+try:
+    for _ in range(60):
+        for call in (lambda: _steps.even_into_module(picture, 1.5, 0.04, True), lambda: _steps.module_output(False)):
+            try:
+                vantrel.CreateArrays()
+                call()
+                done += 1
+            except ValueError as error:  # released before the step reached the planes
+                assert any(word in str(error) for word in ("no buffers", "NULL", "released", "changed")), error
+                refused += 1
+finally:
+    stop.set()
+    thread.join()
+print(done, refused)
+"""
+
+
+def test_module_steps_keep_the_planes_while_another_thread_releases_them():
+    # Freed planes are given back to the system at once, so a step writing into them crashes.
+    environment = {**os.environ, "MALLOC_MMAP_THRESHOLD_": "65536", "MALLOC_TOP_PAD_": "0"}
+    done = subprocess.run(
+        [sys.executable, "-c", CLEANUP_RACE], capture_output=True, text=True, env=environment, timeout=300
+    )
+    assert done.returncode == 0, done.stderr[-2000:]
+    finished, refused = map(int, done.stdout.split())
+    assert finished + refused == 120
 
 
 @pytest.mark.parametrize("style", list(road.STYLES))
