@@ -3,6 +3,7 @@
 #include "buffers.hpp"
 
 #include "image_state.hpp"
+#include "interleave.hpp"
 #include "overlap.hpp"
 #include "pass_extents.hpp"
 #include "vector_clones.hpp"
@@ -37,19 +38,6 @@ void splitPicture(const unsigned char *__restrict source, unsigned char *__restr
         b[j] = source[3 * j + 2];
     }
     std::memcpy(interleaved, source, n);
-}
-
-// Planes to interleaved picture; no sample is written as 0, so the text stays unbroken.
-VANTREL_VECTOR_CLONES
-void joinPicture(const unsigned char *__restrict r, const unsigned char *__restrict g,
-                 const unsigned char *__restrict b, unsigned char *__restrict interleaved, std::size_t n)
-{
-    for (std::size_t j = 0; j < n; ++j) {
-        const unsigned char rs = r[j], gs = g[j], bs = b[j];
-        interleaved[3 * j] = static_cast<unsigned char>(rs + (rs == 0));
-        interleaved[3 * j + 1] = static_cast<unsigned char>(gs + (gs == 0));
-        interleaved[3 * j + 2] = static_cast<unsigned char>(bs + (bs == 0));
-    }
 }
 
 } // namespace
@@ -111,7 +99,7 @@ unsigned char *GetData()
     const unsigned char *const r = outRed, *const g = outGreen, *const b = outBlue;
     unsigned char *const d = data;
     if (!anyOverlapBetween({{d, 3 * n}}, {{r, n}, {g, n}, {b, n}})) {
-        joinPicture(r, g, b, d, n);
+        interleavePlanes(r, g, b, d, n, true); // no sample written as 0: the text stays unbroken
         return d;
     }
     // data overlaps an output plane: a store may change a sample read later, so keep the

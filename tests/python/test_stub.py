@@ -69,3 +69,23 @@ def test_mypy_checks_a_script_against_the_stub(tmp_path):
     )
     errors = [line for line in done.stdout.splitlines() if ": error:" in line]
     assert [int(line.split(":")[1]) for line in errors] == [5, 6], done.stdout
+
+
+def test_steps_signatures_are_those_of_their_stub():
+    import inspect
+
+    from vantrel_clean import _steps
+
+    tree = ast.parse((Path(_steps.__file__).parent / "_steps.pyi").read_text())
+    stubbed = {node.name: node for node in tree.body if isinstance(node, ast.FunctionDef)}
+    functions = {name for name in dir(_steps) if callable(getattr(_steps, name)) and not name.startswith("_")}
+    assert set(stubbed) == functions
+    for name, node in stubbed.items():
+        signature = inspect.signature(getattr(_steps, name))
+        parameters = list(signature.parameters.values())
+        assert [p.name for p in parameters] == [a.arg for a in node.args.posonlyargs], name
+        assert all(p.kind is inspect.Parameter.POSITIONAL_ONLY for p in parameters), name
+        defaults = [ast.literal_eval(d) for d in node.args.defaults]
+        assert [p.default for p in parameters if p.default is not p.empty] == defaults, name
+    constants = {node.target.id for node in tree.body if isinstance(node, ast.AnnAssign)}
+    assert constants == {name for name in dir(_steps) if name.isupper()}

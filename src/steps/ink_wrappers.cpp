@@ -1,0 +1,108 @@
+// The wrappers of the ink decision and of the vote along strokes; both work on the call's own
+// buffers, with the interpreter lock released.
+#include "step_wrappers.hpp"
+
+#include "even_background.hpp"
+#include "ink_classes.hpp"
+#include "ink_votes.hpp"
+#include "step_checks.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+namespace steps {
+
+PyObject *wrapClassifyInk(PyObject *, PyObject *args)
+{
+    HeldBuffer picture, contrast;
+    long long width, height, minStroke;
+    double exponent, knee, chromaCut;
+    float sensitivity, lowNoise, lowFloor, seedNoise, seedFloor, sharpness, sureContrast, edgeShare, paleEdgeShare,
+        fullContrast, fullJoin;
+    if (!PyArg_ParseTuple(args,
+                          "y*y*LLdd"
+                          "fffffffffff"
+                          "Ld:classify_ink",
+                          &picture.view, &contrast.view, &width, &height, &exponent, &knee, &sensitivity, &lowNoise,
+                          &lowFloor, &seedNoise, &seedFloor, &sharpness, &sureContrast, &edgeShare, &paleEdgeShare,
+                          &fullContrast, &fullJoin, &minStroke, &chromaCut))
+        return nullptr;
+    if (!requirePicture(picture.view, width, height, "classify_ink") ||
+        !requireContrast(contrast.view, width, height, "classify_ink") || !requireExponent(exponent, "classify_ink") ||
+        !requireKnee(knee, "classify_ink"))
+        return nullptr;
+    const float shares[] = {lowNoise,     lowFloor,  seedNoise,     seedFloor,    sharpness,
+                            sureContrast, edgeShare, paleEdgeShare, fullContrast, fullJoin};
+    const bool sharesFit = std::all_of(std::begin(shares), std::end(shares),
+                                       [](float share) { return share >= 0 && std::isfinite(share); });
+    const char *refusal =
+        !(sensitivity > 0) || !std::isfinite(sensitivity) ? "classify_ink: the sensitivity must be a positive number"
+        : !sharesFit                         ? "classify_ink: the rules' thresholds must be finite and not negative"
+        : minStroke < 0 || !(chromaCut >= 0) ? "classify_ink: min_stroke and chroma_cut must not be negative"
+                                             : nullptr;
+    if (refusal != nullptr) {
+        PyErr_SetString(PyExc_ValueError, refusal);
+        return nullptr;
+    }
+    InkRules rules;
+    rules.ratios = ratioTable(exponent, knee);
+    rules.sensitivity = sensitivity;
+    rules.lowNoise = lowNoise;
+    rules.lowFloor = lowFloor;
+    rules.seedNoise = seedNoise;
+    rules.seedFloor = seedFloor;
+    rules.sharpness = sharpness;
+    rules.sureContrast = sureContrast;
+    rules.edgeShare = edgeShare;
+    rules.paleEdgeShare = paleEdgeShare;
+    rules.fullContrast = fullContrast;
+    rules.fullJoin = fullJoin;
+    rules.minStroke = std::size_t(minStroke);
+    rules.chromaCut = chromaCut;
+
+    NewObject codes(PyBytes_FromStringAndSize(nullptr, picture.view.len / 3));
+    if (codes.object == nullptr)
+        return nullptr;
+    InkHistogram histogram;
+    auto *out = reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(codes.object));
+    const auto *planes = static_cast<const std::uint16_t *>(contrast.view.buf);
+    if (!runStep(Lock::Release, [&] {
+            classifyInk(static_cast<const std::uint8_t *>(picture.view.buf), planes, planes + width * height,
+                        std::size_t(width), std::size_t(height), rules, out, histogram);
+        }))
+        return nullptr;
+    PyObject *sums =
+        PyBytes_FromStringAndSize(reinterpret_cast<const char *>(histogram.data()), Py_ssize_t(sizeof histogram));
+    if (sums == nullptr)
+        return nullptr;
+    return Py_BuildValue("(NN)", codes.release(), sums);
+}
+
+PyObject *wrapVoteInks(PyObject *, PyObject *args)
+{
+    HeldBuffer indexes;
+    long long width, height, radius;
+    if (!PyArg_ParseTuple(args, "y*LLL:vote_inks", &indexes.view, &width, &height, &radius))
+        return nullptr;
+    if (width < 1 || height < 1 || width > PY_SSIZE_T_MAX / height || indexes.view.len != Py_ssize_t(width * height)) {
+        PyErr_Format(PyExc_ValueError, "vote_inks: %zd indexes do not make a %lld x %lld picture", indexes.view.len,
+                     width, height);
+        return nullptr;
+    }
+    if (radius < 0 || radius > 16) {
+        PyErr_SetString(PyExc_ValueError, "vote_inks: the radius must be 0 to 16");
+        return nullptr;
+    }
+    NewObject result(PyBytes_FromStringAndSize(nullptr, indexes.view.len));
+    if (result.object == nullptr)
+        return nullptr;
+    if (!runStep(Lock::Release, [&] {
+            voteInks(static_cast<const std::uint8_t *>(indexes.view.buf), std::size_t(width), std::size_t(height),
+                     std::size_t(radius), reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(result.object)));
+        }))
+        return nullptr;
+    return result.release();
+}
+
+} // namespace steps
