@@ -9,8 +9,17 @@ from typing_extensions import Buffer
 Picture = Buffer | np.ndarray[Any, np.dtype[np.uint8]]
 Floats = Buffer | np.ndarray[Any, np.dtype[np.float32]]
 
+#: Class codes (of the classifier) and palette indexes (of the drawing) share one layout:
+#: PAPER_CODE for paper, else FIRST_CODE + CODES_PER_SLOT * slot, plus 1 when pale; a class
+#: code's slot is its hue bin (NEUTRAL_BIN for black and grey), a palette index's slot its ink.
+PAPER_CODE: int
+FIRST_CODE: int
+CODES_PER_SLOT: int
 HUE_BINS: int
+NEUTRAL_BIN: int
 HISTOGRAM_FIELDS: int
+#: The defaults of classify_ink's rules, by its arguments' names.
+INK_RULE_DEFAULTS: dict[str, float]
 
 def even_background(picture: Picture, width: int, height: int, exponent: float, knee: float = 0.0, /) -> bytearray:
     """The picture (width x height interleaved RGB) divided by its paper estimate, capped at 1
@@ -39,11 +48,13 @@ def classify_ink(
     chroma_cut: float,
     /,
 ) -> tuple[bytes, bytes]:
-    """One class code per pixel (0 paper, else 1 + 2 * hue bin + pale) and the histogram of the
-    classes (HUE_BINS + 1 rows of HISTOGRAM_FIELDS float64), ink decided on the contrast map."""
+    """One class code per pixel (see FIRST_CODE) and the histogram of the classes (HUE_BINS + 1
+    rows of HISTOGRAM_FIELDS float64), ink decided on the contrast map."""
 
-def vote_inks(indexes: Picture, width: int, height: int, radius: int, /) -> bytes:
-    """Every ink pixel's palette index with the ink most of its window holds (paper stays 0)."""
+def vote_inks(indexes: Picture, width: int, height: int, radius: int, lookup: Picture | None = None, /) -> bytes:
+    """Every pixel's palette index, each ink pixel with the ink most of its (2 * radius + 1)-square
+    window holds (full-strength pixels count twice; paper stays PAPER_CODE). With lookup (256
+    palette indexes, paper to paper), indexes are class codes, each read through it first."""
 
 def even_into_module(
     picture: Picture | tuple[object, object], exponent: float, knee: float = 0.0, contrast: bool = False, /

@@ -8,10 +8,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _steps
-
-#: The power the ratio to the paper is raised to by default: it keeps paper near white and
-#: darkens ink, while show-through from the back of a page stays above the background cut.
-DEFAULT_EXPONENT = 1.5
+from .options import DEFAULT_EXPONENT
 
 
 def even_background(picture: npt.NDArray[np.uint8], exponent: float = DEFAULT_EXPONENT) -> npt.NDArray[np.uint8]:

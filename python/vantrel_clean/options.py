@@ -10,6 +10,8 @@ import operator
 from collections.abc import Iterable
 from dataclasses import dataclass
 
+from . import _steps
+
 
 @dataclass(frozen=True)
 class Pass:
@@ -57,25 +59,35 @@ class Style:
     knee: float = 0.0
 
 
+#: The power the evening raises a pixel's ratio to its paper to: it keeps paper near white and
+#: darkens ink, while show-through from the back of a page stays above the background cut.
+DEFAULT_EXPONENT = 1.5
+
 STYLES: dict[str, Style] = {
     "colour": Style(
         "paper white, black ink black, every coloured ink in a clean colour of its own hue, "
         "faint strokes and pale printed rules pale",
         (),
-        1.5,
+        DEFAULT_EXPONENT,
         True,
         0.04,
     ),
     "bw": Style(
         "black ink on white paper: every stroke black, whatever its colour",
         ("despeckle", "recolour", "flatten"),
-        1.5,
+        DEFAULT_EXPONENT,
         False,
     ),
-    "levels": Style("the module's own ten levels of each ink and eleven greys", ("despeckle", "recolour"), 1.5, False),
+    "levels": Style(
+        "the module's own ten levels of each ink and eleven greys", ("despeckle", "recolour"), DEFAULT_EXPONENT, False
+    ),
 }
 DEFAULT_STYLE = "colour"
 DEFAULT_PASSES: tuple[str, ...] = STYLES[DEFAULT_STYLE].passes
+
+
+#: The native ink decision's own defaults (vantrel_clean._steps), by its arguments' names.
+_RULES = _steps.INK_RULE_DEFAULTS
 
 
 @dataclass(frozen=True)
@@ -83,21 +95,31 @@ class InkRules:
     """How the colour drawing tells ink from paper. Contrasts are 1 minus a pixel's darkest
     sample's ratio to the paper around it (0 paper, 1 black), on the halved picture; the paper's
     noise is the spread of those contrasts, measured block by block. The contrast thresholds are
-    divided by the road's sensitivity."""
+    divided by the road's sensitivity. The defaults are the native decision's own."""
 
-    low_noise: float = 3.0  # a pixel this many noise spreads above its paper may be ink ...
-    low_floor: float = 0.04  # ... and at least this contrast; it joins the stroke it touches
-    seed_noise: float = 6.0  # a stroke is kept when a pixel of it is this many spreads ...
-    seed_floor: float = 0.07  # ... and this contrast above its paper;
-    sharpness: float = 0.4  # a step to a neighbour of this share of the darkest contrast around is an edge:
-    sure_contrast: float = 0.12  # ink lies within a pixel of an edge (show-through has none), or reaches this
-    edge_share: float = 0.25  # a kept stroke is drawn where it reaches this share of its core,
-    pale_edge_share: float = 0.33  # its pale part where it reaches this share
-    full_contrast: float = 0.45  # full strength spreads from pixels whose darkest full-size pixel reaches this ...
-    full_join: float = 0.3  # ... through its pixels of this contrast (or peak), and one beyond; the rest is pale
-    # (a pale pixel too grey on its own takes the colour of its stroke's pale part, on average)
-    min_stroke: int = 3  # strokes of fewer pixels are specks
-    chroma_cut: float = 12.0  # CIELAB chroma below this is neutral ink (black or grey), lower when pale
+    # A pixel this many noise spreads above its paper may be ink, and at least low_floor contrast;
+    # it joins the stroke it touches.
+    low_noise: float = float(_RULES["low_noise"])
+    low_floor: float = float(_RULES["low_floor"])
+    # A stroke is kept when a pixel of it is this many spreads and this contrast above its paper.
+    seed_noise: float = float(_RULES["seed_noise"])
+    seed_floor: float = float(_RULES["seed_floor"])
+    # A step to a neighbour of this share of the darkest contrast around is an edge: ink lies within
+    # a pixel of an edge (show-through has none), or reaches sure_contrast.
+    sharpness: float = float(_RULES["sharpness"])
+    sure_contrast: float = float(_RULES["sure_contrast"])
+    # A kept stroke is drawn where it reaches this share of its core, its pale part where it reaches
+    # pale_edge_share.
+    edge_share: float = float(_RULES["edge_share"])
+    pale_edge_share: float = float(_RULES["pale_edge_share"])
+    # Full strength spreads from pixels whose darkest full-size pixel reaches full_contrast, through
+    # its pixels of full_join contrast (or peak), and one beyond; the rest is pale (a pale pixel too
+    # grey on its own takes the colour of its stroke's pale part, on average).
+    full_contrast: float = float(_RULES["full_contrast"])
+    full_join: float = float(_RULES["full_join"])
+    min_stroke: int = int(_RULES["min_stroke"])  # strokes of fewer pixels are specks
+    # CIELAB chroma below this is neutral ink (black or grey), lower when pale.
+    chroma_cut: float = float(_RULES["chroma_cut"])
     vote_radius: int = 2  # each ink pixel takes the ink most of its (2r+1)-square window has
 
 

@@ -13,7 +13,7 @@ import numpy.typing as npt
 from . import _steps
 
 HUE_BINS = _steps.HUE_BINS
-NEUTRAL_BIN = HUE_BINS
+NEUTRAL_BIN = _steps.NEUTRAL_BIN
 _FULL, _PALE, _SUM_L, _SUM_A, _SUM_B = range(_steps.HISTOGRAM_FIELDS)
 
 #: CIELAB lightness and chroma of the drawn colours: full strength reads as its hue without
@@ -32,12 +32,18 @@ MIN_PEAK_GAP = 3
 
 @dataclass(frozen=True)
 class Inks:
-    """lookup maps a class code of the native classifier to a palette index; palette holds the
-    colours (index 0 is white paper)."""
+    """lookup maps a class code of the native classifier to a palette index (vote_inks applies it);
+    palette holds the colours (index 0 is white paper, then each ink full and pale, black first)."""
 
     lookup: npt.NDArray[np.uint8]
     palette: npt.NDArray[np.uint8]
     hues: tuple[float, ...]  # the hue angle in degrees of each coloured ink found
+
+
+def code_of(slot: int | npt.NDArray[np.intp], pale: bool) -> int | npt.NDArray[np.intp]:
+    """The class code of a hue bin, or the palette index of an ink (slot 0 neutral), full or pale:
+    the one layout the native steps write (see _steps.FIRST_CODE)."""
+    return _steps.FIRST_CODE + _steps.CODES_PER_SLOT * slot + int(pale)
 
 
 def _encode(linear: npt.NDArray[np.float64]) -> tuple[int, int, int]:
@@ -113,8 +119,8 @@ def fit_inks(histogram: bytes) -> Inks:
 
     palette = [WHITE, BLACK, GREY]
     lookup = np.zeros(256, np.uint8)
-    lookup[1 + 2 * NEUTRAL_BIN] = 1
-    lookup[2 + 2 * NEUTRAL_BIN] = 2
+    lookup[code_of(NEUTRAL_BIN, False)] = code_of(0, False)
+    lookup[code_of(NEUTRAL_BIN, True)] = code_of(0, True)
     hues: list[float] = []
     if peaks:
         # Every hue bin belongs to its nearest peak around the circle.
@@ -129,8 +135,8 @@ def fit_inks(histogram: bytes) -> Inks:
                 continue
             hue = math.atan2(sums[:, _SUM_B].sum() / count, sums[:, _SUM_A].sum() / count)
             hues.append(math.degrees(hue) % 360)
-            full = len(palette)
+            ink = (len(palette) - 1) // _steps.CODES_PER_SLOT
             palette += [clean_colour(FULL_LIGHTNESS, FULL_CHROMA, hue), clean_colour(PALE_LIGHTNESS, PALE_CHROMA, hue)]
-            lookup[1 + 2 * members] = full
-            lookup[2 + 2 * members] = full + 1
+            lookup[code_of(members, False)] = code_of(ink, False)
+            lookup[code_of(members, True)] = code_of(ink, True)
     return Inks(lookup, np.array(palette, np.uint8), tuple(hues))

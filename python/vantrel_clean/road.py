@@ -167,9 +167,8 @@ def draw_inks(
     height, width = halved.shape[:2]
     codes, histogram = classify_inks(halved, contrast, exponent, knee, sensitivity, rules)
     inks: Inks = fit_inks(histogram)
-    indexes = inks.lookup[np.frombuffer(codes, np.uint8)]
-    if rules.vote_radius > 0:
-        indexes = np.frombuffer(_steps.vote_inks(indexes, width, height, rules.vote_radius), np.uint8)
+    # The palette lookup is applied natively, while voting.
+    indexes = np.frombuffer(_steps.vote_inks(codes, width, height, rules.vote_radius, inks.lookup), np.uint8)
     return Cleaned(indexes=indexes.reshape(height, width), palette=inks.palette)
 
 

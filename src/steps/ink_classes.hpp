@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "class_codes.hpp"
+
 namespace steps {
 
 struct InkRules {
@@ -43,16 +45,9 @@ struct InkRules {
 constexpr std::size_t kNoiseBlock = 32;
 constexpr float kMostNoise = 0.025f;
 
-constexpr std::size_t kHueBins = 72; // five degrees each
-constexpr std::size_t kNeutralBin = kHueBins;
-constexpr std::size_t kBins = kHueBins + 1;
-
 // Per bin: pixels at full strength, pale pixels, and the sums of L*, a*, b* over both.
 enum HistogramField : std::size_t { kFullCount, kPaleCount, kSumL, kSumA, kSumB, kHistogramFields };
 using InkHistogram = std::array<double, kBins * kHistogramFields>;
-
-// The class code of a pixel: 0 paper, otherwise 1 + 2 * bin + (1 if pale).
-constexpr std::uint8_t classCode(std::size_t bin, bool pale) { return std::uint8_t(1 + 2 * bin + (pale ? 1 : 0)); }
 
 struct Lab {
     double L, a, b;

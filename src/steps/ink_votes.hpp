@@ -6,18 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "class_codes.hpp"
+
 namespace steps {
 
-// Palette indexes of the colour drawing: 0 paper; otherwise ink (index - 1) / 2, pale when
-// (index - 1) is odd. Ink 0 is neutral (black, grey). Indexes past 255 do not occur.
-constexpr std::size_t inkOf(std::uint8_t index) { return std::size_t(index - 1) / 2; }
-constexpr bool isPale(std::uint8_t index) { return (index - 1) % 2 == 1; }
-constexpr std::uint8_t paletteIndex(std::size_t ink, bool pale) { return std::uint8_t(1 + 2 * ink + (pale ? 1 : 0)); }
-
-// Rewrites every ink pixel of indexes (width x height) with the ink that holds the most weight
-// among the ink pixels of its (2 * radius + 1)-square window, full-strength pixels counting
-// twice; a tie keeps the pixel's own ink. Paper and the pale/full level stay as they are.
-void voteInks(const std::uint8_t *indexes, std::size_t width, std::size_t height, std::size_t radius,
-              std::uint8_t *out);
+// Maps every class code of codes (width x height) through lookup (256 palette indexes, see
+// class_codes.hpp; paper maps to 0) and rewrites every ink pixel with the ink that holds the most
+// weight among the ink pixels of its (2 * radius + 1)-square window, full-strength pixels counting
+// twice; a tie keeps the pixel's own ink. Paper and the pale/full level stay as lookup gives them.
+void voteInks(const std::uint8_t *codes, const std::uint8_t *lookup, std::size_t width, std::size_t height,
+              std::size_t radius, std::uint8_t *out);
 
 } // namespace steps

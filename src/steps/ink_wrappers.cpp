@@ -8,6 +8,7 @@
 #include "step_checks.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <iterator>
 
@@ -81,12 +82,12 @@ PyObject *wrapClassifyInk(PyObject *, PyObject *args)
 
 PyObject *wrapVoteInks(PyObject *, PyObject *args)
 {
-    HeldBuffer indexes;
+    HeldBuffer codes, lookup;
     long long width, height, radius;
-    if (!PyArg_ParseTuple(args, "y*LLL:vote_inks", &indexes.view, &width, &height, &radius))
+    if (!PyArg_ParseTuple(args, "y*LLL|y*:vote_inks", &codes.view, &width, &height, &radius, &lookup.view))
         return nullptr;
-    if (width < 1 || height < 1 || width > PY_SSIZE_T_MAX / height || indexes.view.len != Py_ssize_t(width * height)) {
-        PyErr_Format(PyExc_ValueError, "vote_inks: %zd indexes do not make a %lld x %lld picture", indexes.view.len,
+    if (width < 1 || height < 1 || width > PY_SSIZE_T_MAX / height || codes.view.len != Py_ssize_t(width * height)) {
+        PyErr_Format(PyExc_ValueError, "vote_inks: %zd indexes do not make a %lld x %lld picture", codes.view.len,
                      width, height);
         return nullptr;
     }
@@ -94,11 +95,21 @@ PyObject *wrapVoteInks(PyObject *, PyObject *args)
         PyErr_SetString(PyExc_ValueError, "vote_inks: the radius must be 0 to 16");
         return nullptr;
     }
-    NewObject result(PyBytes_FromStringAndSize(nullptr, indexes.view.len));
+    // Without a lookup the codes are palette indexes already.
+    std::array<std::uint8_t, 256> identity{};
+    for (std::size_t i = 0; i < identity.size(); ++i)
+        identity[i] = std::uint8_t(i);
+    const auto *table = lookup.view.obj ? static_cast<const std::uint8_t *>(lookup.view.buf) : identity.data();
+    if (lookup.view.obj != nullptr && (lookup.view.len != 256 || table[kPaperCode] != kPaperCode)) {
+        PyErr_Format(PyExc_ValueError, "vote_inks: the lookup must be 256 palette indexes, paper to paper (%zd bytes)",
+                     lookup.view.len);
+        return nullptr;
+    }
+    NewObject result(PyBytes_FromStringAndSize(nullptr, codes.view.len));
     if (result.object == nullptr)
         return nullptr;
     if (!runStep(Lock::Release, [&] {
-            voteInks(static_cast<const std::uint8_t *>(indexes.view.buf), std::size_t(width), std::size_t(height),
+            voteInks(static_cast<const std::uint8_t *>(codes.view.buf), table, std::size_t(width), std::size_t(height),
                      std::size_t(radius), reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(result.object)));
         }))
         return nullptr;

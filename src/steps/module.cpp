@@ -5,8 +5,13 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "class_codes.hpp"
 #include "ink_classes.hpp"
 #include "step_wrappers.hpp"
+
+#include <charconv>
+#include <cstdlib>
+#include <utility>
 
 namespace steps {
 
@@ -31,8 +36,8 @@ PyMethodDef methods[] = {
      " min_stroke, chroma_cut, /)\n--\n\n"
      "A class code per pixel and the histogram of the classes: (codes, histogram)."},
     {"vote_inks", wrapVoteInks, METH_VARARGS,
-     "vote_inks($module, indexes, width, height, radius, /)\n--\n\n"
-     "Every ink pixel's palette index with the ink most of its window holds (paper stays 0)."},
+     "vote_inks($module, indexes, width, height, radius, lookup=None, /)\n--\n\n"
+     "Every ink pixel's palette index (its class code through lookup) with the ink most of its window holds."},
     {"shrink_for_detection", wrapShrinkForDetection, METH_VARARGS,
      "shrink_for_detection($module, picture, width, height, factor, /)\n--\n\n"
      "The (width // factor) x (height // factor) block averages of an RGB picture, float32."},
@@ -64,13 +69,66 @@ PyModuleDef moduleDefinition = {
     nullptr,
 };
 
+// A float of the rules as Python writes it: the shortest decimal that reads back as the same
+// float32 (0.04, not 0.039999999105930328), which is also what classify_ink turns it back into.
+PyObject *ruleNumber(double value, bool single)
+{
+    char text[64];
+    const auto written = single ? std::to_chars(text, text + sizeof text - 1, float(value))
+                                : std::to_chars(text, text + sizeof text - 1, value);
+    *written.ptr = '\0';
+    return PyFloat_FromDouble(std::strtod(text, nullptr));
+}
+
+// The defaults of the ink decision's rules, by the names of classify_ink's arguments.
+PyObject *inkRuleDefaults()
+{
+    const InkRules rules;
+    const std::pair<const char *, float> singles[] = {
+        {"low_noise", rules.lowNoise},         {"low_floor", rules.lowFloor},
+        {"seed_noise", rules.seedNoise},       {"seed_floor", rules.seedFloor},
+        {"sharpness", rules.sharpness},        {"sure_contrast", rules.sureContrast},
+        {"edge_share", rules.edgeShare},       {"pale_edge_share", rules.paleEdgeShare},
+        {"full_contrast", rules.fullContrast}, {"full_join", rules.fullJoin},
+    };
+    PyObject *defaults = PyDict_New();
+    bool ok = defaults != nullptr;
+    for (const auto &[name, value] : singles) {
+        PyObject *number = ok ? ruleNumber(value, true) : nullptr;
+        ok = number != nullptr && PyDict_SetItemString(defaults, name, number) == 0;
+        Py_XDECREF(number);
+    }
+    PyObject *minStroke = ok ? PyLong_FromSize_t(rules.minStroke) : nullptr;
+    PyObject *chromaCut = ok ? ruleNumber(rules.chromaCut, false) : nullptr;
+    ok = ok && minStroke != nullptr && chromaCut != nullptr &&
+         PyDict_SetItemString(defaults, "min_stroke", minStroke) == 0 &&
+         PyDict_SetItemString(defaults, "chroma_cut", chromaCut) == 0;
+    Py_XDECREF(minStroke);
+    Py_XDECREF(chromaCut);
+    if (!ok)
+        Py_CLEAR(defaults);
+    return defaults;
+}
+
 PyObject *initialise()
 {
     PyObject *module = PyModule_Create(&moduleDefinition);
     if (module == nullptr)
         return nullptr;
-    if (PyModule_AddIntConstant(module, "HUE_BINS", long(kHueBins)) < 0 ||
-        PyModule_AddIntConstant(module, "HISTOGRAM_FIELDS", long(kHistogramFields)) < 0) {
+    const struct {
+        const char *name;
+        std::size_t value;
+    } constants[] = {
+        {"HUE_BINS", kHueBins},     {"NEUTRAL_BIN", kNeutralBin}, {"HISTOGRAM_FIELDS", kHistogramFields},
+        {"PAPER_CODE", kPaperCode}, {"FIRST_CODE", kFirstCode},   {"CODES_PER_SLOT", kCodesPerSlot},
+    };
+    bool ok = true;
+    for (const auto &constant : constants)
+        ok = ok && PyModule_AddIntConstant(module, constant.name, long(constant.value)) == 0;
+    PyObject *defaults = ok ? inkRuleDefaults() : nullptr;
+    ok = defaults != nullptr && PyModule_AddObjectRef(module, "INK_RULE_DEFAULTS", defaults) == 0;
+    Py_XDECREF(defaults);
+    if (!ok) {
         Py_DECREF(module);
         return nullptr;
     }

@@ -287,6 +287,37 @@ def test_vote_refuses_a_wrong_size():
         _steps.vote_inks(b"\0" * 5, 2, 3, 1)
 
 
+@pytest.mark.parametrize("shape", [(1, 1), (1, 40), (40, 1), (33, 17), (1100, 1000)])
+@pytest.mark.parametrize("radius", [0, 2])
+def test_vote_through_a_lookup_is_the_vote_of_the_looked_up_indexes(shape, radius):
+    rng = np.random.default_rng(radius)
+    height, width = shape
+    codes = rng.choice([0, 0, 0, 3, 4, 9, 10, 145, 146], size=shape).astype(np.uint8)
+    lookup = np.zeros(256, np.uint8)
+    lookup[[3, 4, 9, 10, 145, 146]] = [3, 4, 3, 4, 1, 2]  # two bins of one ink, and neutral
+    voted = _steps.vote_inks(codes, width, height, radius, lookup)
+    assert voted == _steps.vote_inks(lookup[codes], width, height, radius)
+    if radius == 0:
+        assert voted == lookup[codes].tobytes()
+
+
+def test_vote_refuses_a_lookup_that_is_not_one_of_palette_indexes():
+    codes = np.zeros((2, 2), np.uint8)
+    with pytest.raises(ValueError, match="256 palette indexes"):
+        _steps.vote_inks(codes, 2, 2, 1, bytes(255))
+    with pytest.raises(ValueError, match="paper to paper"):
+        _steps.vote_inks(codes, 2, 2, 1, bytes([5]) + bytes(255))
+
+
+def test_class_codes_and_rule_defaults_come_from_the_steps():
+    assert (_steps.PAPER_CODE, _steps.FIRST_CODE, _steps.CODES_PER_SLOT) == (0, 1, 2)
+    assert NEUTRAL_BIN == _steps.NEUTRAL_BIN == HUE_BINS
+    codes, _ = classify(white(3, 3), np.full((3, 3), 0.5))  # grey: neutral, pale or full
+    assert set(bins_of(codes).ravel()) == {NEUTRAL_BIN}
+    defaults = dataclasses.asdict(INK_RULES)
+    assert {name: defaults[name] for name in _steps.INK_RULE_DEFAULTS} == _steps.INK_RULE_DEFAULTS
+
+
 # The inks of a picture
 
 
