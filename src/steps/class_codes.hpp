@@ -28,6 +28,6 @@ constexpr bool isPale(std::uint8_t code) { return (std::size_t(code) - kFirstCod
 
 // Every code fits a byte: at most this many slots.
 constexpr std::size_t kMostSlots = (256 - kFirstCode) / kCodesPerSlot + 1;
-static_assert(classCode(kNeutralBin, true) < 256, "the neutral bin's codes fit a byte");
+static_assert(kFirstCode + kCodesPerSlot * kNeutralBin + 1 < 256, "the neutral bin's codes fit a byte");
 
 } // namespace steps

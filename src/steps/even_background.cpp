@@ -2,6 +2,7 @@
 // estimate, turned into the reciprocal ratio scale, and every sample is looked up in the table.
 #include "even_background.hpp"
 
+#include "interpolation_taps.hpp"
 #include "row_ranges.hpp"
 
 #include <algorithm>
@@ -48,47 +49,6 @@ std::array<float, 256> ratioTable(double exponent, double knee)
 }
 
 namespace {
-
-// Where a full-size pixel centre falls in the small estimate: the two neighbours and the weight
-// of the second, with the centres of both pictures aligned as in an ordinary bilinear resize.
-struct Tap {
-    std::size_t first;
-    std::size_t second;
-    float weight;
-};
-
-std::vector<Tap> bilinearTaps(std::size_t fullSize, std::size_t smallSize)
-{
-    std::vector<Tap> taps(fullSize);
-    const double scale = double(smallSize) / double(fullSize);
-    for (std::size_t i = 0; i < fullSize; ++i) {
-        const double position = std::clamp((double(i) + 0.5) * scale - 0.5, 0.0, double(smallSize - 1));
-        const std::size_t first = std::size_t(position);
-        taps[i] = {first, std::min(first + 1, smallSize - 1), float(position - double(first))};
-    }
-    return taps;
-}
-
-// The full-size columns that fall between the same two estimate columns: a row of the paper is
-// interpolated a run at a time, with both ends fixed, in loops the compiler vectorises (a run is
-// the width over the estimate's, some 30 columns for a photo).
-struct Run {
-    std::size_t first;
-    std::size_t second;
-    std::size_t begin;
-    std::size_t end;
-};
-
-std::vector<Run> runsOf(const std::vector<Tap> &taps)
-{
-    std::vector<Run> runs;
-    for (std::size_t x = 0; x < taps.size(); ++x) {
-        if (runs.empty() || runs.back().first != taps[x].first)
-            runs.push_back({taps[x].first, taps[x].second, x, x});
-        runs.back().end = x + 1;
-    }
-    return runs;
-}
 
 // One channel of a row: each sample times steps / paper, capped at the table's end, is the
 // table index of its evened value. The look-up is a gather, so the loop stays scalar (a first

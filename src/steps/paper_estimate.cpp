@@ -2,6 +2,7 @@
 // Gaussian with a standard deviation of 2 pixels. Borders repeat the edge pixels.
 #include "paper_estimate.hpp"
 
+#include "quantised_median.hpp"
 #include "row_ranges.hpp"
 
 #include <algorithm>
@@ -92,68 +93,6 @@ void max3x3(PaperEstimate &picture)
             picture.samples[3 * w * y + i] =
                 std::max({across[3 * w * up + i], across[3 * w * y + i], across[3 * w * down + i]});
     }
-}
-
-// The median is taken of samples quantised to 1/16 of a level, with a histogram that slides
-// along each row (Huang's method): a step adds and removes one column of the window instead of
-// sorting the whole window again.
-constexpr int kMedianSteps = 16;
-constexpr std::size_t kMedianBins = 256 * kMedianSteps;
-
-std::uint16_t medianBin(float value)
-{
-    return std::uint16_t(std::clamp(int(value * kMedianSteps + 0.5f), 0, int(kMedianBins) - 1));
-}
-
-// Median over a square window of 2 * radius + 1 pixels, per channel; borders repeat the edge.
-void medianFilter(PaperEstimate &picture, int radius)
-{
-    const std::size_t w = picture.width, h = picture.height;
-    const std::ptrdiff_t r = radius;
-    const std::size_t side = std::size_t(2 * radius + 1);
-    const std::size_t half = side * side / 2; // the median has this many samples below it
-    std::vector<std::uint16_t> bins(picture.samples.size());
-    for (std::size_t i = 0; i < bins.size(); ++i)
-        bins[i] = medianBin(picture.samples[i]);
-    forRowRanges(h, w * side * 4, [&](std::size_t firstRow, std::size_t lastRow) {
-        std::vector<std::uint16_t> histogram(kMedianBins);
-        std::vector<std::size_t> rows(side);
-        for (std::size_t y = firstRow; y < lastRow; ++y) {
-            for (std::ptrdiff_t dy = -r; dy <= r; ++dy)
-                rows[std::size_t(dy + r)] = clampIndex(std::ptrdiff_t(y) + dy, h);
-            for (int c = 0; c < 3; ++c) {
-                std::fill(histogram.begin(), histogram.end(), std::uint16_t(0));
-                auto column = [&](std::ptrdiff_t x, int change, std::size_t median, std::size_t &below) {
-                    const std::size_t xx = clampIndex(x, w);
-                    for (std::size_t row : rows) {
-                        const std::uint16_t bin = bins[3 * (xx + w * row) + std::size_t(c)];
-                        histogram[bin] = std::uint16_t(histogram[bin] + change);
-                        if (bin < median)
-                            below = std::size_t(std::ptrdiff_t(below) + change);
-                    }
-                };
-                std::size_t median = 0, below = 0;
-                for (std::ptrdiff_t dx = -r; dx <= r; ++dx)
-                    column(dx, 1, median, below);
-                for (std::size_t x = 0; x < w; ++x) {
-                    if (x > 0) {
-                        column(std::ptrdiff_t(x) - r - 1, -1, median, below);
-                        column(std::ptrdiff_t(x) + r, 1, median, below);
-                    }
-                    // Move the median until exactly half the window lies below it.
-                    while (below > half) {
-                        --median;
-                        below -= histogram[median];
-                    }
-                    while (below + histogram[median] <= half) {
-                        below += histogram[median];
-                        ++median;
-                    }
-                    picture.samples[3 * (x + w * y) + std::size_t(c)] = float(median) / kMedianSteps;
-                }
-            }
-        }
-    });
 }
 
 // One pass of a separable blur, along the rows or down the columns, each result at least floor.
