@@ -11,8 +11,8 @@ import numpy as np
 import pytest
 
 from vantrel_clean import _steps
+from vantrel_clean.drawing import InkDecision, classify_inks
 from vantrel_clean.options import INK_RULES
-from vantrel_clean.road import classify_inks
 from vantrel_clean.palette import HUE_BINS, NEUTRAL_BIN, clean_colour, fit_inks
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "benchmarks"))
@@ -44,7 +44,9 @@ def classify(picture, contrast=None, peak=None, exponent=1.0, knee=0.0, sensitiv
     if contrast is None:
         contrast = 1 - picture.min(axis=2) / 255
     rules = dataclasses.replace(INK_RULES, **overrides)
-    codes, histogram = classify_inks(picture, contrast_bytes(contrast, peak), exponent, knee, sensitivity, rules)
+    codes, histogram = classify_inks(
+        picture, contrast_bytes(contrast, peak), InkDecision(exponent, knee, sensitivity, rules)
+    )
     return (
         np.frombuffer(codes, np.uint8).reshape(height, width),
         np.frombuffer(histogram, np.float64).reshape(HUE_BINS + 1, FIELDS),
