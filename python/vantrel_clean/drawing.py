@@ -61,8 +61,14 @@ def draw_inks(halved: RGBArray, contrast: bytes | bytearray, decision: InkDecisi
     stroke in its ink's clean colour, full or pale: palette indexes and their palette."""
     height, width = halved.shape[:2]
     codes, histogram = classify_inks(halved, contrast, decision)
-    inks: Inks = fit_inks(histogram)
+    return paint_inks(codes, fit_inks(histogram), width, height, decision.rules.vote_radius)
+
+
+def paint_inks(codes: bytes, inks: Inks, width: int, height: int, vote_radius: int) -> Cleaned:
+    """The width x height class codes of classify_inks drawn in the picture's inks: each code's
+    palette index, then each ink pixel given the ink most of its (2 * vote_radius + 1)-square
+    window holds (no vote at radius 0)."""
     indexes = inks.lookup[np.frombuffer(codes, np.uint8)]
-    if decision.rules.vote_radius > 0:
-        indexes = np.frombuffer(_steps.vote_inks(indexes, width, height, decision.rules.vote_radius), np.uint8)
+    if vote_radius > 0:
+        indexes = np.frombuffer(_steps.vote_inks(indexes, width, height, vote_radius), np.uint8)
     return Cleaned(indexes=indexes.reshape(height, width), palette=inks.palette)

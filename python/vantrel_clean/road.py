@@ -73,6 +73,11 @@ def check_size(width: int, height: int) -> None:
         raise PictureTooSmall(f"{width}x{height} pixels is too small to halve (3x3 at least)")
 
 
+def tone_curve(style: Style, even_background: bool) -> tuple[float, float]:
+    """The exponent and knee of the curve the road evens the light with: (1, 0) without evening."""
+    return (style.exponent, style.knee) if even_background else (1.0, 0.0)
+
+
 def run_passes(passes: tuple[str, ...], speck_limit: int) -> None:
     """Runs the module calls of each pass (names CleanOptions has checked against PASSES)."""
     for name in passes:
@@ -116,8 +121,7 @@ def clean_picture(
         picture = as_rgb_array(picture)
         height, width = picture.shape[:2]
     check_size(width, height)
-    exponent = style.exponent if options.even_background else 1.0
-    knee = style.knee if options.even_background else 0.0
+    exponent, knee = tone_curve(style, options.even_background)
     out_width, out_height = halved_size(width, height)
     contrast: bytes | bytearray | None = None
     with MODULE_LOCK:
