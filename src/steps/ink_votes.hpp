@@ -9,7 +9,8 @@
 namespace steps {
 
 // Palette indexes of the colour drawing: 0 paper; otherwise ink (index - 1) / 2, pale when
-// (index - 1) is odd. Ink 0 is neutral (black, grey). Indexes past 255 do not occur.
+// (index - 1) is odd. Ink 0 is neutral (black, grey). Indexes run from 0 to 254: ink 127 would
+// have no pale index within a byte.
 constexpr std::size_t inkOf(std::uint8_t index) { return std::size_t(index - 1) / 2; }
 constexpr bool isPale(std::uint8_t index) { return (index - 1) % 2 == 1; }
 constexpr std::uint8_t paletteIndex(std::size_t ink, bool pale) { return std::uint8_t(1 + 2 * ink + (pale ? 1 : 0)); }

@@ -445,6 +445,12 @@ PyObject *voteInks(PyObject *, PyObject *args)
         PyBuffer_Release(&indexes);
         return nullptr;
     }
+    // Index 255 is ink 127 at full strength: a pale pixel voting for it would be 256, past a byte.
+    if (std::memchr(indexes.buf, 255, std::size_t(indexes.len)) != nullptr) {
+        PyErr_SetString(PyExc_ValueError, "vote_inks: palette indexes run from 0 to 254");
+        PyBuffer_Release(&indexes);
+        return nullptr;
+    }
     PyObject *result = PyBytes_FromStringAndSize(nullptr, indexes.len);
     if (result == nullptr) {
         PyBuffer_Release(&indexes);

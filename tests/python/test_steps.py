@@ -289,6 +289,15 @@ def test_vote_refuses_a_wrong_size():
         _steps.vote_inks(b"\0" * 5, 2, 3, 1)
 
 
+def test_vote_refuses_index_255_whose_pale_twin_is_past_a_byte():
+    # Ink 127 at full strength: a pale pixel beside it took the ink as index 256, written as 0,
+    # an ink pixel turned to paper.
+    indexes = bytes([255, 255, 2])
+    with pytest.raises(ValueError, match="0 to 254"):
+        _steps.vote_inks(indexes, 3, 1, 1)
+    assert _steps.vote_inks(bytes([253, 253, 2]), 3, 1, 1) == bytes([253, 253, 254])  # ink 126, pale
+
+
 # The inks of a picture
 
 
