@@ -510,11 +510,15 @@ def vote_lines(gx, gy, angle_bins, spread, min_strength, max_strength):
 # --- the perspective warp (perspective_warp.hpp) --------------------------------------------
 
 
+WARP_RUN = 16
+
+
 def warp_perspective(picture, homography, out_width, out_height):
     """Each output pixel the mean of a grid of bilinear samples over its footprint in the source
     (the map's Jacobian at its centre; as many samples along an axis as the footprint is long
-    there, rounded up, 1 up to 1.25 pixels, at most 8); a sample within half a pixel of the
-    picture repeats its border, further out it is white."""
+    there, rounded up, 1 up to 1.25 pixels, at most 8, the largest at either end of its run of
+    WARP_RUN pixels); a sample within half a pixel of the picture repeats its border, further
+    out it is white."""
     m = np.asarray(homography, np.float64).reshape(3, 3)
     ys, xs = np.mgrid[0:out_height, 0:out_width] + 0.5
     w = m[2, 0] * xs + m[2, 1] * ys + m[2, 2]
@@ -528,6 +532,11 @@ def warp_perspective(picture, homography, out_width, out_height):
         return np.where(stretch > 1.25, np.minimum(8, np.ceil(stretch)), 1).astype(np.intp)
 
     across, down = samples(dux, dvx), samples(duy, dvy)
+    # A row is sampled in runs of WARP_RUN pixels, each with the grid of its larger end.
+    ends = np.minimum(np.arange(out_width) // WARP_RUN * WARP_RUN + WARP_RUN, out_width) - 1
+    starts = np.arange(out_width) // WARP_RUN * WARP_RUN
+    across = np.maximum(across[:, starts], across[:, ends])
+    down = np.maximum(down[:, starts], down[:, ends])
     total = np.zeros((out_height, out_width, 3))
     for j in range(int(down.max())):
         for i in range(int(across.max())):
