@@ -1,5 +1,5 @@
-"""Memory: many pictures through the module keep the process's resident memory flat, and calls,
-accepted or refused, leave no Python objects or buffer exports behind.
+"""Memory: many pictures through the module and the native steps keep the process's resident
+memory flat, and calls, accepted or refused, leave no Python objects or buffer exports behind.
 
 The resident-memory checks run in a fresh interpreter and compare VmRSS after a warm-up with
 VmRSS after thousands more rounds; the bound is generous, since it checks for leaks, not for
