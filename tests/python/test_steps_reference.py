@@ -94,7 +94,7 @@ def test_even_background_matches_the_model(shape, exponent, knee, threads):
     if shape == SPLIT_SHAPE and (exponent, knee) != (1.5, 0.04):
         pytest.skip("the large picture runs with the road's own curve only")
     height, width = shape
-    for kind, picture in pictures(shape, 2):
+    for _, picture in pictures(shape, 2):
         native = np.frombuffer(_steps.even_background(picture, width, height, exponent, knee), np.uint8)
         assert_same(native.reshape(picture.shape), model.even_background(picture, exponent, knee))
 
