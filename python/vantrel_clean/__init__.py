@@ -20,6 +20,7 @@ if TYPE_CHECKING:
     from .api import clean, clean_file, clean_image, default_output
     from .background import even_background
     from .batch import Job, Outcome, clean_job, plan, run
+    from .cleaned import Cleaned
     from .detection import Detection, detect
     from .limits import default_max_pixels
     from .options import DEFAULT_PASSES, DEFAULT_STYLE, PASSES, STYLES, CleanOptions, Style
@@ -27,7 +28,7 @@ if TYPE_CHECKING:
     from .pdf_output import save_pdf
     from .pictures import PictureError, read_picture, save_picture, to_rgb
     from .rectification import rectify
-    from .road import MODULE_LOCK, Cleaned, PictureTooSmall, clean_array, clean_picture
+    from .road import MODULE_LOCK, PictureTooSmall, clean_array, clean_picture
     from .workers import WorkerDied, WorkerPool
 
     __version__: str
@@ -44,6 +45,7 @@ _HOMES = {
     "clean_job": "batch",
     "plan": "batch",
     "run": "batch",
+    "Cleaned": "cleaned",
     "Detection": "detection",
     "detect": "detection",
     "default_max_pixels": "limits",
@@ -61,7 +63,6 @@ _HOMES = {
     "to_rgb": "pictures",
     "rectify": "rectification",
     "MODULE_LOCK": "road",
-    "Cleaned": "road",
     "PictureTooSmall": "road",
     "clean_array": "road",
     "clean_picture": "road",

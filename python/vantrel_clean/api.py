@@ -11,9 +11,10 @@ import numpy as np
 from PIL import Image
 
 from .batch import PageReader, clean_into
-from .options import check_options
+from .cleaned import RGBArray
+from .options import CleanOptions, check_options
 from .pictures import SUFFIXES, check_format, check_quality, format_for, suffix_format, to_rgb
-from .road import CleanOptions, RGBArray, clean_array
+from .road import clean_array
 
 
 def default_output(source: Path, fmt: str = "png") -> Path:

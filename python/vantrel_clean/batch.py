@@ -29,7 +29,7 @@ __all__ = [
 ]
 
 if TYPE_CHECKING:
-    from .road import Cleaned
+    from .cleaned import Cleaned
 
 
 def clean_into(

@@ -72,8 +72,8 @@ def detect(picture: object, *, focal_35mm: float | None = None) -> Detection:
 
     Raises PictureError for a file that cannot be read, PictureTooSmall below 3 x 3 pixels,
     TypeError or ValueError for other objects and arrays of the wrong shape or type."""
+    from .background import as_rgb_array
     from .pictures import read_picture, to_rgb
-    from .road import as_rgb_array
 
     if isinstance(picture, (str, os.PathLike)):
         picture = read_picture(Path(picture))
@@ -90,7 +90,7 @@ def detect_array(samples: RGBArray, focal_35mm: float | None = None) -> Detectio
 
 
 def find_page(source: Samples | Image.Image, width: int, height: int, focal_35mm: float | None = None) -> Detection:
-    """The page in a width x height picture, given as road.samples_of gives it or as a Pillow
+    """The page in a width x height picture, given as background.samples_of gives it or as a Pillow
     RGB image (shrunk by Pillow itself, which reads an image in any number of blocks)."""
     from .road import check_size
 

@@ -18,7 +18,8 @@ def crop_page(
     consume, a Pillow image that was rectified is closed, its memory given back."""
     if options.crop == "none" and options.corners is None:
         return picture, None
-    from .road import as_rgb_array, check_size, samples_of
+    from .background import as_rgb_array, samples_of
+    from .road import check_size
 
     source: RGBArray | tuple[object, object]
     if isinstance(picture, Image.Image):

@@ -20,7 +20,7 @@ if TYPE_CHECKING:
     import numpy as np
     import numpy.typing as npt
 
-    from .road import Cleaned
+    from .cleaned import Cleaned
 
 #: Pixels an inch of a page, unless that makes the page too small or too large.
 PAGE_RESOLUTION = 150.0
@@ -52,7 +52,7 @@ def pdf_page(picture: npt.NDArray[np.uint8] | Cleaned, resolution: float = PAGE_
     bitmap, a page of at most 256 colours as a palette PNG (both lossless and small), any other
     page as a JPEG; the file says its resolution (pixels an inch), which sets the page's size.
     PageError for a picture no PDF page can hold."""
-    from .road import Cleaned
+    from .cleaned import Cleaned
 
     height, width = size_of(picture)
     page_size(width, height, resolution)

@@ -22,7 +22,7 @@ if TYPE_CHECKING:
     import numpy as np
     import numpy.typing as npt
 
-    from .road import Cleaned
+    from .cleaned import Cleaned
 
 FORMATS: dict[str, str] = {"png": "PNG", "jpeg": "JPEG", "webp": "WEBP"}
 SUFFIXES: dict[str, str] = {"png": ".png", "jpeg": ".jpg", "webp": ".webp"}
@@ -245,7 +245,7 @@ def save_options(fmt: str, quality: int | None) -> dict[str, object]:
 
 def size_of(picture: npt.NDArray[np.uint8] | Cleaned) -> tuple[int, int]:
     """(height, width) of a picture or a cleaned one."""
-    from .road import Cleaned
+    from .cleaned import Cleaned
 
     if isinstance(picture, Cleaned):
         plane = picture.indexes if picture.indexes is not None else picture.samples
@@ -260,7 +260,7 @@ def save_picture(
     """Writes an H x W x 3 uint8 picture (or a cleaned one) as png, jpeg or webp, atomically. A
     PNG of at most 256 colours is stored with a palette, losslessly. ValueError for a picture
     larger than the format stores, a bad format or quality."""
-    from .road import Cleaned
+    from .cleaned import Cleaned
 
     check_format(fmt)
     quality = check_quality(quality)

@@ -142,7 +142,7 @@ def plan_rectification(corners: Corners, aspect: float, width: int, height: int)
 
 def warp(source: RGBArray | tuple[object, object], width: int, height: int, plan: Rectification) -> RGBArray:
     """The page of a width x height picture rectified as planned; source is its samples as
-    road.samples_of gives them (a C-contiguous array or a Pillow image's Arrow export)."""
+    background.samples_of gives them (a C-contiguous array or a Pillow image's Arrow export)."""
     out = _steps.warp_perspective(source, width, height, plan.map, plan.out_width, plan.out_height)
     return np.frombuffer(out, np.uint8).reshape(plan.out_height, plan.out_width, 3)
 

@@ -14,6 +14,7 @@ namespace steps {
 // class_codes.hpp; paper maps to 0) and rewrites every ink pixel with the ink that holds the most
 // weight among the ink pixels of its (2 * radius + 1)-square window, full-strength pixels counting
 // twice; a tie keeps the pixel's own ink. Paper and the pale/full level stay as lookup gives them.
+// Palette indexes run from 0 to 254: index 255 (ink 127 at full strength) has no pale twin in a byte.
 void voteInks(const std::uint8_t *codes, const std::uint8_t *lookup, std::size_t width, std::size_t height,
               std::size_t radius, std::uint8_t *out);
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <cmath>
 #include <iterator>
 
@@ -103,6 +104,13 @@ PyObject *wrapVoteInks(PyObject *, PyObject *args)
     if (lookup.view.obj != nullptr && (lookup.view.len != 256 || table[kPaperCode] != kPaperCode)) {
         PyErr_Format(PyExc_ValueError, "vote_inks: the lookup must be 256 palette indexes, paper to paper (%zd bytes)",
                      lookup.view.len);
+        return nullptr;
+    }
+    // Index 255 is ink 127 at full strength: a pale pixel voting for it would be 256, past a byte.
+    const bool hasIndex255 = lookup.view.obj ? std::memchr(table, 255, 256) != nullptr
+                                             : std::memchr(codes.view.buf, 255, std::size_t(codes.view.len)) != nullptr;
+    if (hasIndex255) {
+        PyErr_SetString(PyExc_ValueError, "vote_inks: palette indexes run from 0 to 254");
         return nullptr;
     }
     NewObject result(PyBytes_FromStringAndSize(nullptr, codes.view.len));

@@ -197,7 +197,7 @@ def test_workers_end_when_the_command_is_killed_outright(tmp_path):
     command, out = run_until_written(tmp_path)
     workers = children(command.pid)
     command.kill()
-    command.wait(timeout=60)
+    command.communicate(timeout=60)  # and its standard error closed
     deadline = time.monotonic() + 30
     while any(alive(pid) for pid in workers) and time.monotonic() < deadline:
         time.sleep(0.05)

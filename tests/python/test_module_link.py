@@ -205,3 +205,23 @@ def test_package_names_load_on_first_use():
     assert "clean" in dir(vantrel_clean) and set(vantrel_clean.__all__) <= set(dir(vantrel_clean))
     with pytest.raises(AttributeError):
         vantrel_clean.no_such_name  # noqa: B018
+
+
+def test_names_of_the_road_stay_where_callers_found_them():
+    import vantrel_clean
+    from vantrel_clean import api, background, cleaned, drawing
+
+    assert vantrel_clean.Cleaned is road.Cleaned is cleaned.Cleaned
+    assert road.classify_inks is drawing.classify_inks and road.draw_inks is drawing.draw_inks
+    assert road.samples_of is background.samples_of and road.as_rgb_array is background.as_rgb_array
+    assert vantrel_clean.even_background is background.even_background
+    assert api.clean_array is road.clean_array and api.CleanOptions is road.CleanOptions
+
+
+@pytest.mark.parametrize("picture, error", [([[[0, 0, 0]]], TypeError), (np.zeros((4, 4), np.uint8), ValueError)])
+def test_even_background_and_the_road_refuse_arrays_alike(picture, error):
+    import vantrel_clean
+
+    for call in (vantrel_clean.even_background, road.clean_array):
+        with pytest.raises(error, match="H x W x 3 uint8"):
+            call(picture)

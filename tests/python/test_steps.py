@@ -11,8 +11,8 @@ import numpy as np
 import pytest
 
 from vantrel_clean import _steps
+from vantrel_clean.drawing import InkDecision, classify_inks
 from vantrel_clean.options import INK_RULES
-from vantrel_clean.road import classify_inks
 from vantrel_clean.palette import HUE_BINS, NEUTRAL_BIN, clean_colour, fit_inks
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "benchmarks"))
@@ -44,7 +44,9 @@ def classify(picture, contrast=None, peak=None, exponent=1.0, knee=0.0, sensitiv
     if contrast is None:
         contrast = 1 - picture.min(axis=2) / 255
     rules = dataclasses.replace(INK_RULES, **overrides)
-    codes, histogram = classify_inks(picture, contrast_bytes(contrast, peak), exponent, knee, sensitivity, rules)
+    codes, histogram = classify_inks(
+        picture, contrast_bytes(contrast, peak), InkDecision(exponent, knee, sensitivity, rules)
+    )
     return (
         np.frombuffer(codes, np.uint8).reshape(height, width),
         np.frombuffer(histogram, np.float64).reshape(HUE_BINS + 1, FIELDS),
@@ -316,6 +318,17 @@ def test_class_codes_and_rule_defaults_come_from_the_steps():
     assert set(bins_of(codes).ravel()) == {NEUTRAL_BIN}
     defaults = dataclasses.asdict(INK_RULES)
     assert {name: defaults[name] for name in _steps.INK_RULE_DEFAULTS} == _steps.INK_RULE_DEFAULTS
+
+
+def test_vote_refuses_index_255_whose_pale_twin_is_past_a_byte():
+    # Ink 127 at full strength: a pale pixel beside it took the ink as index 256, written as 0,
+    # an ink pixel turned to paper.
+    indexes = bytes([255, 255, 2])
+    with pytest.raises(ValueError, match="0 to 254"):
+        _steps.vote_inks(indexes, 3, 1, 1)
+    assert _steps.vote_inks(bytes([253, 253, 2]), 3, 1, 1) == bytes([253, 253, 254])  # ink 126, pale
+    with pytest.raises(ValueError, match="0 to 254"):
+        _steps.vote_inks(bytes([3, 3, 4]), 3, 1, 1, bytes([0, 1, 2, 255]) + bytes(252))
 
 
 # The inks of a picture
