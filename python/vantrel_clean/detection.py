@@ -376,6 +376,17 @@ def interior_colour(small: SmallCopy, corners: FloatArray, grid_size: int = 9) -
     return result[0] if corners.ndim == 2 else result
 
 
+#: Distances (pixels of the small copy) of the bands outside a side searched for ink.
+OUTSIDE_BANDS = (3.0, 6.0, 10.0, 15.0, 20.0)
+#: A sample outside a side is a mark on the paper when it is darker than this share of the paper
+#: just inside.
+MARK_SHADE = 0.85
+PAPER_NEAR = 0.12
+PAPER_LIGHTER = 1.6
+#: A quad is refused when more than this share of the points along a side has writing outside.
+WRITING_LIMIT = 0.09
+
+
 def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
     """The share of points just outside the quad's sides that look like ink on the same paper:
     where the band outside is paper coloured like the middle, with dark marks in it."""
@@ -386,7 +397,7 @@ def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
         marks = 0
         papers = 0
         total = 0
-        for outside in (3.0, 6.0, 10.0, 15.0, 20.0):
+        for outside in OUTSIDE_BANDS:
             band = band_samples(small, corners, -outside, count=48)[side]
             valid = ~np.isnan(band[:, 0])
             level = band[valid].mean(axis=1)
@@ -396,6 +407,55 @@ def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
         if total and papers > 0.5 * total:
             worst = max(worst, marks / total)
     return worst
+
+
+def writing_outside(small: SmallCopy, corners: FloatArray) -> float:
+    """The worst side's share of points with writing just outside it (see marks_beyond_side)."""
+    return max(
+        marks_beyond_side(
+            small, corners, side, np.stack([band_samples(small, corners, -o, 48)[side] for o in OUTSIDE_BANDS])
+        )
+        for side in range(4)
+    )
+
+
+def leaves_ink_out(small: SmallCopy, corners: FloatArray) -> bool:
+    """Whether the quad would cut ink off: ink on the page's paper, or writing, outside a side."""
+    return ink_outside(small, corners) >= INK_LIMIT or writing_outside(small, corners) >= WRITING_LIMIT
+
+
+def lightest_near(values: FloatArray, reach: int = 3) -> FloatArray:
+    """The largest of values within reach points along the last axis."""
+    result = values.copy()
+    for step in range(1, reach + 1):
+        result[..., step:] = np.maximum(result[..., step:], values[..., :-step])
+        result[..., :-step] = np.maximum(result[..., :-step], values[..., step:])
+    return result
+
+
+def marks_beyond_side(small: SmallCopy, corners: FloatArray, side: int, bands: FloatArray) -> float:
+    """For the bands outside one side (offsets x points x 3): the share of the points along the
+    side with a mark outside it, at any offset, on the paper found just inside: a sample darker
+    than MARK_SHADE of the lightest near it along its band, where that lightest is within
+    PAPER_NEAR of the paper just inside the side. Judged against the paper beside each point,
+    not the page's middle, so a side taken along a line of writing in uneven light still shows
+    the writing it leaves out; a shadow, wider than a stroke, is no mark."""
+    inner = band_samples(small, corners, 8.0, count=bands.shape[1])[side].mean(axis=-1)
+    inside = lightest_near(np.where(np.isnan(inner), 0.0, inner))
+    level = bands.mean(axis=-1)
+    valid = ~np.isnan(level) & (inside > 0)[None, :]
+    level = np.where(valid, level, 0.0)
+    around = lightest_near(level)
+    # The paper's own level along each band, writing left out: the median of the 9 points
+    # around (a tray of markers or a frame is darker than the surface further along).
+    padded = np.pad(level, ((0, 0), (4, 4)), mode="edge")
+    typical = np.median(np.stack([padded[:, k : k + level.shape[1]] for k in range(9)]), axis=0)
+    # Paper as light as the paper inside, or lighter: the rest of the page in more light when the
+    # side runs along a shadow's edge.
+    low, high = (1.0 - PAPER_NEAR) * inside[None, :], PAPER_LIGHTER * inside[None, :]
+    on_paper = (around > low) & (around < high) & (typical > low) & (typical < high)
+    marks = valid & on_paper & (level < MARK_SHADE * typical)
+    return float(marks.any(axis=0).sum()) / max(int(valid.any(axis=0).sum()), 1)
 
 
 def refine_side(small: SmallCopy, a: FloatArray, b: FloatArray) -> tuple[FloatArray, float] | None:
@@ -466,6 +526,72 @@ def refine_quad(small: SmallCopy, corners: FloatArray) -> FloatArray:
     return result
 
 
+#: How far inside a side (pixels of the small copy) a frame is looked for, at most, and the
+#: levels and gradient within which the surface further in counts as even.
+FRAME_SEARCH = 14
+EVEN_LEVEL = 5.0
+EVEN_GRADIENT = 3.0
+
+
+def frame_width(small: SmallCopy, a: FloatArray, b: FloatArray, inward: FloatArray) -> int:
+    """How many pixels inside the side from a to b the even surface begins, when a strip of
+    another shade bounded by an edge (a board's frame seen from its side) lies between; 0 when
+    the surface begins at the side, as it does at a page's edge."""
+    steps = np.linspace(0.1, 0.9, 60)
+    offsets = np.arange(FRAME_SEARCH + 5)
+    points = a + (b - a) * steps[:, None]
+    points = points[None, :, :] + offsets[:, None, None] * inward
+    xi, yi = np.rint(points[..., 0]).astype(np.intp), np.rint(points[..., 1]).astype(np.intp)
+    valid = ((xi >= 0) & (yi >= 0) & (xi < small.width) & (yi < small.height)).all(axis=0)
+    if valid.sum() < 20:
+        return 0
+    xi, yi = xi[:, valid], yi[:, valid]
+    level = np.median(small.rgb[yi, xi].mean(axis=-1), axis=1)
+    across = np.median(np.abs(small.gx[yi, xi] * inward[0] + small.gy[yi, xi] * inward[1]), axis=1)
+    surface = float(np.median(level[-5:]))
+    even = (np.abs(level - surface) <= EVEN_LEVEL) & (across <= EVEN_GRADIENT)
+    # The first offset from which the next five are even: the surface's beginning.
+    start = next((k for k in range(1, FRAME_SEARCH + 1) if even[k : k + 5].all()), 0)
+    if start < 5 or start > 0.03 * min(small.width, small.height) or across[start - 3 : start].max() < 4.0:
+        return 0  # the blur of a page's edge, no edge between the strip and the surface, or too wide
+    # A frame's grooves and highlights run along it; writing in the strip shows as narrow dark
+    # marks with the strip's light on both sides of them, and then the strip is no frame.
+    ratio = small.rgb[yi[1:start], xi[1:start]].mean(axis=-1) / np.maximum(level[1:start, None], 1.0)
+    lit = ratio >= 0.92
+    marks = np.zeros_like(lit)
+    marks[:, 2:-2] = (ratio[:, 2:-2] < 0.8) & lit[:, :-4] & lit[:, 4:]
+    if marks.any(axis=0).sum() >= 2:
+        return 0
+    return start - 1
+
+
+def inside_frames(small: SmallCopy, corners: FloatArray) -> FloatArray:
+    """The quad with each side that lies on the outside of a frame moved to the frame's inner
+    edge, when the strip between has no ink in it."""
+    centre = corners.mean(axis=0)
+    lines = []
+    for k in range(4):
+        a, b = corners[k], corners[(k + 1) % 4]
+        direction = (b - a) / max(float(np.linalg.norm(b - a)), 1e-9)
+        inward = np.array([-direction[1], direction[0]])
+        if float((centre - a) @ inward) < 0:
+            inward = -inward
+        shift = frame_width(small, a, b, inward)
+        lines.append((a + shift * inward, direction, shift))
+    if not any(shift for _, _, shift in lines):
+        return corners
+    result = np.zeros((4, 2))
+    for k in range(4):
+        (p1, d1, _), (p2, d2, _) = lines[(k - 1) % 4], lines[k]
+        matrix = np.array([d1, -d2]).T
+        if abs(np.linalg.det(matrix)) < 1e-9:
+            return corners
+        s, _ = np.linalg.solve(matrix, p2 - p1)
+        result[k] = p1 + s * d1
+    # Only when nothing that looks like ink lies in the strips given up.
+    return corners if leaves_ink_out(small, result) else result
+
+
 def order_corners(corners: FloatArray) -> FloatArray:
     """The corners as TL, TR, BR, BL: clockwise on the picture, starting with the one nearest
     the top-left of the quad's own frame."""
@@ -474,6 +600,27 @@ def order_corners(corners: FloatArray) -> FloatArray:
     clockwise = corners[np.argsort(angles)]  # y down: increasing angle is clockwise
     start = int(np.argmin(clockwise[:, 0] + clockwise[:, 1]))
     result: FloatArray = np.roll(clockwise, -start, axis=0)
+    return result
+
+
+def marks_along_sides(small: SmallCopy, corners: FloatArray, count: int = 48) -> FloatArray:
+    """Per side, the share of the points along it where something darker than both the band
+    inside and the band outside lies on the side (within 2 pixels): the strokes of a line of
+    writing that a side was taken along, where a page's edge has its paper on one side, the desk
+    on the other and nothing darker between."""
+    levels = np.stack(
+        [band_samples(small, corners, offset, count).mean(axis=-1) for offset in range(-5, 6)]
+    )  # 11 offsets (outside to inside) x 4 sides x count
+    paper = float(interior_colour(small, corners).mean())
+    core = np.min(levels[3:8], axis=0)
+    beside = np.minimum(np.mean(levels[:2], axis=0), np.mean(levels[-2:], axis=0))
+    known = ~np.isnan(core) & ~np.isnan(beside)
+    marks = (
+        known
+        & (np.where(known, core, 0) < 0.75 * np.where(known, beside, 0))
+        & (np.where(known, beside, 0) > 0.35 * paper)
+    )
+    result: FloatArray = marks.sum(axis=1) / np.maximum(known.sum(axis=1), 1)
     return result
 
 
@@ -528,14 +675,18 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
         per_side = side[:, 0] / np.maximum(side[:, 1], 1e-9)
         weakest = float(np.min(np.where(side[:, 1] > 0.15 * side[:, 2], per_side, 1.0)))
         ink = ink_outside(small, quad)
+        writing = writing_outside(small, quad)
+        # Writing outside refuses a quad but does not rank it lower: a quad further down would
+        # be one that escaped the check, not one that keeps more.
         value = float(score[index]) - 4.0 * ink
         confidence = min(1.0, support / 0.8) * min(1.0, weakest / 0.5)
-        confidence *= 1.0 if ink < INK_LIMIT and not side_on_paper(small, quad) else 0.0
+        refused = ink >= INK_LIMIT or writing >= WRITING_LIMIT or side_on_paper(small, quad)
+        confidence *= 0.0 if refused else 1.0
         ranked.append((value, confidence, quad))
     if not ranked:
         return None
     ranked.sort(key=lambda item: -item[0])
     value, confidence, quad = ranked[0]
-    refined = order_corners(refine_quad(small, quad))
-    # Refined sides can settle on a line on the page that the rough ones only came near.
-    return refined, 0.0 if side_on_paper(small, refined) else confidence
+    refined = order_corners(inside_frames(small, refine_quad(small, quad)))
+    # Refined sides can settle on a line on the page, or on writing, that the rough ones only came near.
+    return refined, 0.0 if side_on_paper(small, refined) or leaves_ink_out(small, refined) else confidence
