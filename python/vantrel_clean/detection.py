@@ -411,12 +411,9 @@ def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
 
 def writing_outside(small: SmallCopy, corners: FloatArray) -> float:
     """The worst side's share of points with writing just outside it (see marks_beyond_side)."""
-    return max(
-        marks_beyond_side(
-            small, corners, side, np.stack([band_samples(small, corners, -o, 48)[side] for o in OUTSIDE_BANDS])
-        )
-        for side in range(4)
-    )
+    bands = np.stack([band_samples(small, corners, -outside, 48) for outside in OUTSIDE_BANDS], axis=1)
+    inner = band_samples(small, corners, 8.0, 48).mean(axis=-1)
+    return max(marks_beyond_side(inner[side], bands[side]) for side in range(4))
 
 
 def leaves_ink_out(small: SmallCopy, corners: FloatArray) -> bool:
@@ -433,14 +430,14 @@ def lightest_near(values: FloatArray, reach: int = 3) -> FloatArray:
     return result
 
 
-def marks_beyond_side(small: SmallCopy, corners: FloatArray, side: int, bands: FloatArray) -> float:
-    """For the bands outside one side (offsets x points x 3): the share of the points along the
+def marks_beyond_side(inner: FloatArray, bands: FloatArray) -> float:
+    """For the bands outside one side (offsets x points x 3) and the level of the band 8 pixels
+    inside it at the same points (NaN outside the picture): the share of the points along the
     side with a mark outside it, at any offset, on the paper found just inside: a sample darker
     than MARK_SHADE of the lightest near it along its band, where that lightest is within
     PAPER_NEAR of the paper just inside the side. Judged against the paper beside each point,
     not the page's middle, so a side taken along a line of writing in uneven light still shows
     the writing it leaves out; a shadow, wider than a stroke, is no mark."""
-    inner = band_samples(small, corners, 8.0, count=bands.shape[1])[side].mean(axis=-1)
     inside = lightest_near(np.where(np.isnan(inner), 0.0, inner))
     level = bands.mean(axis=-1)
     valid = ~np.isnan(level) & (inside > 0)[None, :]
@@ -600,27 +597,6 @@ def order_corners(corners: FloatArray) -> FloatArray:
     clockwise = corners[np.argsort(angles)]  # y down: increasing angle is clockwise
     start = int(np.argmin(clockwise[:, 0] + clockwise[:, 1]))
     result: FloatArray = np.roll(clockwise, -start, axis=0)
-    return result
-
-
-def marks_along_sides(small: SmallCopy, corners: FloatArray, count: int = 48) -> FloatArray:
-    """Per side, the share of the points along it where something darker than both the band
-    inside and the band outside lies on the side (within 2 pixels): the strokes of a line of
-    writing that a side was taken along, where a page's edge has its paper on one side, the desk
-    on the other and nothing darker between."""
-    levels = np.stack(
-        [band_samples(small, corners, offset, count).mean(axis=-1) for offset in range(-5, 6)]
-    )  # 11 offsets (outside to inside) x 4 sides x count
-    paper = float(interior_colour(small, corners).mean())
-    core = np.min(levels[3:8], axis=0)
-    beside = np.minimum(np.mean(levels[:2], axis=0), np.mean(levels[-2:], axis=0))
-    known = ~np.isnan(core) & ~np.isnan(beside)
-    marks = (
-        known
-        & (np.where(known, core, 0) < 0.75 * np.where(known, beside, 0))
-        & (np.where(known, beside, 0) > 0.35 * paper)
-    )
-    result: FloatArray = marks.sum(axis=1) / np.maximum(known.sum(axis=1), 1)
     return result
 
 
