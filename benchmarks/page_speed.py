@@ -17,17 +17,9 @@ from pathlib import Path
 
 import numpy as np
 from PIL import Image, ImageDraw
+from speed import SAMPLES
 
-ROOT = Path(__file__).resolve().parents[1]
-#: The sample photo beside the repository, or beside the folder of a git worktree of it.
-SAMPLE = next(
-    (
-        folder / "imagelabs-whiteboard3.jpg"
-        for folder in (ROOT.parent / "shared" / "samples", ROOT.parent.parent / "shared" / "samples")
-        if folder.is_dir()
-    ),
-    ROOT.parent / "shared" / "samples" / "imagelabs-whiteboard3.jpg",
-)
+SAMPLE = SAMPLES / "imagelabs-whiteboard3.jpg"
 #: A page seen from a little to one side on a dark desk, and one that fills the photo.
 ON_DESK = [(900, 500), (3100, 650), (3300, 2700), (700, 2500)]
 FILLING = [(150, 80), (3850, 20), (3950, 2950), (60, 2900)]
