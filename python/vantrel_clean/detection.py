@@ -386,7 +386,7 @@ MARK_SHADE = 0.85
 PAPER_NEAR = 0.12
 PAPER_LIGHTER = 1.6
 #: A quad is refused when more than this share of the points along a side has writing outside.
-WRITING_LIMIT = 0.09
+WRITING_LIMIT = 0.12
 
 
 def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
@@ -620,6 +620,26 @@ def side_on_paper(small: SmallCopy, corners: FloatArray) -> bool:
     return False
 
 
+def quad_areas(corners: FloatArray) -> FloatArray:
+    """The areas of quads (N x 4 x 2)."""
+    x, y = corners[..., 0], corners[..., 1]
+    result: FloatArray = 0.5 * np.abs((x * np.roll(y, -1, axis=-1) - y * np.roll(x, -1, axis=-1)).sum(axis=-1))
+    return result
+
+
+def contains(outer: FloatArray, inner: FloatArray, slack: float = 1.0) -> bool:
+    """Whether the convex quad outer (corners in order) holds every corner of inner, within slack
+    pixels."""
+    ends = np.roll(outer, -1, axis=0)
+    direction = ends - outer
+    centre = outer.mean(axis=0)
+    normal = np.stack([-direction[:, 1], direction[:, 0]], axis=1)
+    normal /= np.maximum(np.linalg.norm(normal, axis=1, keepdims=True), 1e-9)
+    normal *= np.sign(((centre - outer) * normal).sum(axis=1, keepdims=True))
+    depth = ((inner[:, None, :] - outer[None, :, :]) * normal[None, :, :]).sum(axis=-1)
+    return bool((depth > -slack).all())
+
+
 def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
     """The best quad of the small copy (corners TL, TR, BR, BL) and its confidence, or None."""
     w, h = small.width, small.height
@@ -640,31 +660,47 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
     contenders = np.argsort(-score)[:200]
     paper = interior_colour(small, corners[contenders], grid_size=5).mean(axis=-1) >= 0.5 * light
     best = contenders[paper][:8]
-    ranked: list[tuple[float, float, FloatArray]] = []
-    for index in best:
-        if ranked and float(score[index]) <= max(item[0] for item in ranked):
-            break  # the ink penalty only lowers a score: no quad further down can do better
+
+    def judged(index: int) -> tuple[float, float, FloatArray, bool] | None:
+        """A quad's value and confidence, its corners, and whether writing outside refused it."""
         quad = order_corners(corners[index])
         side = sides[index]
         visible = side[:, 1].sum()
         if visible < 0.5 * side[:, 2].sum():
-            continue
+            return None
         support = float(side[:, 0].sum() / max(visible, 1e-9))
         per_side = side[:, 0] / np.maximum(side[:, 1], 1e-9)
         weakest = float(np.min(np.where(side[:, 1] > 0.15 * side[:, 2], per_side, 1.0)))
         ink = ink_outside(small, quad)
-        writing = writing_outside(small, quad)
         # Writing outside refuses a quad but does not rank it lower: a quad further down would
         # be one that escaped the check, not one that keeps more.
+        writing = writing_outside(small, quad) >= WRITING_LIMIT
         value = float(score[index]) - 4.0 * ink
         confidence = min(1.0, support / 0.8) * min(1.0, weakest / 0.5)
-        refused = ink >= INK_LIMIT or writing >= WRITING_LIMIT or side_on_paper(small, quad)
-        confidence *= 0.0 if refused else 1.0
-        ranked.append((value, confidence, quad))
+        refused = ink >= INK_LIMIT or writing or side_on_paper(small, quad)
+        return value, 0.0 if refused else confidence, quad, writing and ink < INK_LIMIT
+
+    ranked: list[tuple[float, float, FloatArray, bool, int]] = []
+    for index in best:
+        if ranked and float(score[index]) <= max(item[0] for item in ranked):
+            break  # the ink penalty only lowers a score: no quad further down can do better
+        result = judged(int(index))
+        if result is not None:
+            ranked.append((*result, int(index)))
     if not ranked:
         return None
     ranked.sort(key=lambda item: -item[0])
-    value, confidence, quad = ranked[0]
+    value, confidence, quad, for_writing, index = ranked[0]
+    if for_writing:
+        # A side along writing: the quad that moves that side out, to a line beyond the
+        # writing, keeps the rest of the page (the photo is cleaned whole when there is none).
+        shared = (order[:, :, None] == order[index][None, None, :]).any(axis=2).sum(axis=1) == 3
+        outside = shared & (quad_areas(corners) > quad_areas(corners[index : index + 1])[0])
+        for other in np.flatnonzero(outside)[np.argsort(-score[outside])][:8]:
+            result = judged(int(other))
+            if result is not None and result[1] > 0 and contains(order_corners(corners[other]), quad):
+                value, confidence, quad, _ = result
+                break
     refined = order_corners(inside_frames(small, refine_quad(small, quad)))
     # Refined sides can settle on a line on the page, or on writing, that the rough ones only came near.
     return refined, 0.0 if side_on_paper(small, refined) or leaves_ink_out(small, refined) else confidence

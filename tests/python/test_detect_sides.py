@@ -92,3 +92,9 @@ def test_a_strip_with_writing_in_it_is_no_frame():
 def test_a_page_edge_is_no_frame():
     small = small_copy(written_page())
     assert np.array_equal(d.inside_frames(small, PAGE), PAGE)
+
+
+def test_contains_and_areas_of_quads():
+    inner = PAGE + np.array([[5, 5], [-5, 5], [-5, -5], [5, -5]])
+    assert d.contains(PAGE, inner) and not d.contains(inner, PAGE)
+    assert d.quad_areas(np.stack([PAGE, inner])) == pytest.approx([300 * 240, 290 * 230])
