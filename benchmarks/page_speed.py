@@ -2,8 +2,8 @@
 
     .venv/bin/python benchmarks/page_speed.py [PHOTO...] [--runs N]
 
-Each photo (default: ../shared/samples/imagelabs-whiteboard3.jpg and a synthetic page on a
-desk, both scaled to 12 MP) is decoded once; the process is pinned to one core (Linux).
+Each photo (default: ../shared/samples/imagelabs-whiteboard3.jpg, a synthetic page on a desk
+and a synthetic page that fills the photo, all scaled to 12 MP) is decoded once; the process is pinned to one core (Linux).
 Prints the median wall and CPU time of
 detect() and of the warp of the page found, over --runs runs."""
 
@@ -17,15 +17,18 @@ from pathlib import Path
 
 import numpy as np
 from PIL import Image, ImageDraw
+from speed import SAMPLES
 
-SAMPLE = Path(__file__).resolve().parents[2] / "shared" / "samples" / "imagelabs-whiteboard3.jpg"
+SAMPLE = SAMPLES / "imagelabs-whiteboard3.jpg"
+#: A page seen from a little to one side on a dark desk, and one that fills the photo.
+ON_DESK = [(900, 500), (3100, 650), (3300, 2700), (700, 2500)]
+FILLING = [(150, 80), (3850, 20), (3950, 2950), (60, 2900)]
 
 
-def synthetic_page() -> Image.Image:
-    """A page with writing, tilted, on a dark desk, 4000 x 3000."""
+def synthetic_page(corners: list[tuple[int, int]]) -> Image.Image:
+    """A page with writing, on a dark desk, 4000 x 3000."""
     image = Image.new("RGB", (4000, 3000), (60, 55, 50))
     draw = ImageDraw.Draw(image)
-    corners = [(900, 500), (3100, 650), (3300, 2700), (700, 2500)]
     draw.polygon(corners, fill=(245, 244, 238))
     rng = np.random.default_rng(1)
     for row in range(14):
@@ -51,7 +54,8 @@ def main() -> int:
     if not photos:
         if SAMPLE.exists():
             photos.append((SAMPLE.name, Image.open(SAMPLE).convert("RGB")))
-        photos.append(("synthetic page", synthetic_page()))
+        photos.append(("synthetic page", synthetic_page(ON_DESK)))
+        photos.append(("synthetic page filling the photo", synthetic_page(FILLING)))
     print("| photo | size | found | detect wall ms | detect CPU ms | warp output | warp wall ms | warp CPU ms |")
     print("|---|---|---|---|---|---|---|---|")
     for name, image in photos:

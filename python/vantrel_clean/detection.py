@@ -236,18 +236,20 @@ class EdgeProfiles:
             strength = np.maximum(strength, value)
         strength *= inside
 
-        def colour(offset: float) -> npt.NDArray[np.float32]:
+        lightness = small.rgb.mean(axis=-1)  # gathered once a pixel instead of three times
+
+        def level(offset: float) -> npt.NDArray[np.float32]:
             xi = np.clip(np.rint(xs + offset * cos), 0, w - 1).astype(np.intp)
             yi = np.clip(np.rint(ys + offset * sin), 0, h - 1).astype(np.intp)
-            return small.rgb[yi, xi]
+            return lightness[yi, xi]  # type: ignore[no-any-return]
 
         zero = np.zeros((len(lines.theta), 1))
         self.sums = []  # per side of the line (+normal, -normal): the cumulative page-edge strength
         for sign in (1.0, -1.0):
             # A frame or tray is darker than the surface beyond it; ink further in is darker
             # than the band near the side and is no frame.
-            beyond = np.maximum(colour(sign * self.FAR).mean(axis=-1), colour(sign * 2 * self.FAR).mean(axis=-1))
-            darker = beyond - colour(sign * self.NEAR).mean(axis=-1)
+            beyond = np.maximum(level(sign * self.FAR), level(sign * 2 * self.FAR))
+            darker = beyond - level(sign * self.NEAR)
             alike = 1.0 - np.clip((darker - 10.0) / 20.0, 0, 1)
             self.sums.append(np.concatenate([zero, np.cumsum(strength * alike, axis=1)], axis=1))
         self.inside_sums = np.concatenate([zero, np.cumsum(inside, axis=1)], axis=1)
@@ -376,6 +378,17 @@ def interior_colour(small: SmallCopy, corners: FloatArray, grid_size: int = 9) -
     return result[0] if corners.ndim == 2 else result
 
 
+#: Distances (pixels of the small copy) of the bands outside a side searched for ink.
+OUTSIDE_BANDS = (3.0, 6.0, 10.0, 15.0, 20.0)
+#: A sample outside a side is a mark on the paper when it is darker than this share of the paper
+#: just inside.
+MARK_SHADE = 0.85
+PAPER_NEAR = 0.12
+PAPER_LIGHTER = 1.6
+#: A quad is refused when more than this share of the points along a side has writing outside.
+WRITING_LIMIT = 0.12
+
+
 def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
     """The share of points just outside the quad's sides that look like ink on the same paper:
     where the band outside is paper coloured like the middle, with dark marks in it."""
@@ -386,7 +399,7 @@ def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
         marks = 0
         papers = 0
         total = 0
-        for outside in (3.0, 6.0, 10.0, 15.0, 20.0):
+        for outside in OUTSIDE_BANDS:
             band = band_samples(small, corners, -outside, count=48)[side]
             valid = ~np.isnan(band[:, 0])
             level = band[valid].mean(axis=1)
@@ -396,6 +409,52 @@ def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
         if total and papers > 0.5 * total:
             worst = max(worst, marks / total)
     return worst
+
+
+def writing_outside(small: SmallCopy, corners: FloatArray) -> float:
+    """The worst side's share of points with writing just outside it (see marks_beyond_side)."""
+    bands = np.stack([band_samples(small, corners, -outside, 48) for outside in OUTSIDE_BANDS], axis=1)
+    inner = band_samples(small, corners, 8.0, 48).mean(axis=-1)
+    return max(marks_beyond_side(inner[side], bands[side]) for side in range(4))
+
+
+def leaves_ink_out(small: SmallCopy, corners: FloatArray) -> bool:
+    """Whether the quad would cut ink off: ink on the page's paper, or writing, outside a side."""
+    return ink_outside(small, corners) >= INK_LIMIT or writing_outside(small, corners) >= WRITING_LIMIT
+
+
+def lightest_near(values: FloatArray, reach: int = 3) -> FloatArray:
+    """The largest of values within reach points along the last axis."""
+    result = values.copy()
+    for step in range(1, reach + 1):
+        result[..., step:] = np.maximum(result[..., step:], values[..., :-step])
+        result[..., :-step] = np.maximum(result[..., :-step], values[..., step:])
+    return result
+
+
+def marks_beyond_side(inner: FloatArray, bands: FloatArray) -> float:
+    """For the bands outside one side (offsets x points x 3) and the level of the band 8 pixels
+    inside it at the same points (NaN outside the picture): the share of the points along the
+    side with a mark outside it, at any offset, on the paper found just inside: a sample darker
+    than MARK_SHADE of the lightest near it along its band, where that lightest is within
+    PAPER_NEAR of the paper just inside the side. Judged against the paper beside each point,
+    not the page's middle, so a side taken along a line of writing in uneven light still shows
+    the writing it leaves out; a shadow, wider than a stroke, is no mark."""
+    inside = lightest_near(np.where(np.isnan(inner), 0.0, inner))
+    level = bands.mean(axis=-1)
+    valid = ~np.isnan(level) & (inside > 0)[None, :]
+    level = np.where(valid, level, 0.0)
+    around = lightest_near(level)
+    # The paper's own level along each band, writing left out: the median of the 9 points
+    # around (a tray of markers or a frame is darker than the surface further along).
+    padded = np.pad(level, ((0, 0), (4, 4)), mode="edge")
+    typical = np.median(np.stack([padded[:, k : k + level.shape[1]] for k in range(9)]), axis=0)
+    # Paper as light as the paper inside, or lighter: the rest of the page in more light when the
+    # side runs along a shadow's edge.
+    low, high = (1.0 - PAPER_NEAR) * inside[None, :], PAPER_LIGHTER * inside[None, :]
+    on_paper = (around > low) & (around < high) & (typical > low) & (typical < high)
+    marks = valid & on_paper & (level < MARK_SHADE * typical)
+    return float(marks.any(axis=0).sum()) / max(int(valid.any(axis=0).sum()), 1)
 
 
 def refine_side(small: SmallCopy, a: FloatArray, b: FloatArray) -> tuple[FloatArray, float] | None:
@@ -466,6 +525,72 @@ def refine_quad(small: SmallCopy, corners: FloatArray) -> FloatArray:
     return result
 
 
+#: How far inside a side (pixels of the small copy) a frame is looked for, at most, and the
+#: levels and gradient within which the surface further in counts as even.
+FRAME_SEARCH = 14
+EVEN_LEVEL = 5.0
+EVEN_GRADIENT = 3.0
+
+
+def frame_width(small: SmallCopy, a: FloatArray, b: FloatArray, inward: FloatArray) -> int:
+    """How many pixels inside the side from a to b the even surface begins, when a strip of
+    another shade bounded by an edge (a board's frame seen from its side) lies between; 0 when
+    the surface begins at the side, as it does at a page's edge."""
+    steps = np.linspace(0.1, 0.9, 60)
+    offsets = np.arange(FRAME_SEARCH + 5)
+    points = a + (b - a) * steps[:, None]
+    points = points[None, :, :] + offsets[:, None, None] * inward
+    xi, yi = np.rint(points[..., 0]).astype(np.intp), np.rint(points[..., 1]).astype(np.intp)
+    valid = ((xi >= 0) & (yi >= 0) & (xi < small.width) & (yi < small.height)).all(axis=0)
+    if valid.sum() < 20:
+        return 0
+    xi, yi = xi[:, valid], yi[:, valid]
+    level = np.median(small.rgb[yi, xi].mean(axis=-1), axis=1)
+    across = np.median(np.abs(small.gx[yi, xi] * inward[0] + small.gy[yi, xi] * inward[1]), axis=1)
+    surface = float(np.median(level[-5:]))
+    even = (np.abs(level - surface) <= EVEN_LEVEL) & (across <= EVEN_GRADIENT)
+    # The first offset from which the next five are even: the surface's beginning.
+    start = next((k for k in range(1, FRAME_SEARCH + 1) if even[k : k + 5].all()), 0)
+    if start < 5 or start > 0.03 * min(small.width, small.height) or across[start - 3 : start].max() < 4.0:
+        return 0  # the blur of a page's edge, no edge between the strip and the surface, or too wide
+    # A frame's grooves and highlights run along it; writing in the strip shows as narrow dark
+    # marks with the strip's light on both sides of them, and then the strip is no frame.
+    ratio = small.rgb[yi[1:start], xi[1:start]].mean(axis=-1) / np.maximum(level[1:start, None], 1.0)
+    lit = ratio >= 0.92
+    marks = np.zeros_like(lit)
+    marks[:, 2:-2] = (ratio[:, 2:-2] < 0.8) & lit[:, :-4] & lit[:, 4:]
+    if marks.any(axis=0).sum() >= 2:
+        return 0
+    return start - 1
+
+
+def inside_frames(small: SmallCopy, corners: FloatArray) -> FloatArray:
+    """The quad with each side that lies on the outside of a frame moved to the frame's inner
+    edge, when the strip between has no ink in it."""
+    centre = corners.mean(axis=0)
+    lines = []
+    for k in range(4):
+        a, b = corners[k], corners[(k + 1) % 4]
+        direction = (b - a) / max(float(np.linalg.norm(b - a)), 1e-9)
+        inward = np.array([-direction[1], direction[0]])
+        if float((centre - a) @ inward) < 0:
+            inward = -inward
+        shift = frame_width(small, a, b, inward)
+        lines.append((a + shift * inward, direction, shift))
+    if not any(shift for _, _, shift in lines):
+        return corners
+    result = np.zeros((4, 2))
+    for k in range(4):
+        (p1, d1, _), (p2, d2, _) = lines[(k - 1) % 4], lines[k]
+        matrix = np.array([d1, -d2]).T
+        if abs(np.linalg.det(matrix)) < 1e-9:
+            return corners
+        s, _ = np.linalg.solve(matrix, p2 - p1)
+        result[k] = p1 + s * d1
+    # Only when nothing that looks like ink lies in the strips given up.
+    return corners if leaves_ink_out(small, result) else result
+
+
 def order_corners(corners: FloatArray) -> FloatArray:
     """The corners as TL, TR, BR, BL: clockwise on the picture, starting with the one nearest
     the top-left of the quad's own frame."""
@@ -495,6 +620,26 @@ def side_on_paper(small: SmallCopy, corners: FloatArray) -> bool:
     return False
 
 
+def quad_areas(corners: FloatArray) -> FloatArray:
+    """The areas of quads (N x 4 x 2)."""
+    x, y = corners[..., 0], corners[..., 1]
+    result: FloatArray = 0.5 * np.abs((x * np.roll(y, -1, axis=-1) - y * np.roll(x, -1, axis=-1)).sum(axis=-1))
+    return result
+
+
+def contains(outer: FloatArray, inner: FloatArray, slack: float = 1.0) -> bool:
+    """Whether the convex quad outer (corners in order) holds every corner of inner, within slack
+    pixels."""
+    ends = np.roll(outer, -1, axis=0)
+    direction = ends - outer
+    centre = outer.mean(axis=0)
+    normal = np.stack([-direction[:, 1], direction[:, 0]], axis=1)
+    normal /= np.maximum(np.linalg.norm(normal, axis=1, keepdims=True), 1e-9)
+    normal *= np.sign(((centre - outer) * normal).sum(axis=1, keepdims=True))
+    depth = ((inner[:, None, :] - outer[None, :, :]) * normal[None, :, :]).sum(axis=-1)
+    return bool((depth > -slack).all())
+
+
 def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
     """The best quad of the small copy (corners TL, TR, BR, BL) and its confidence, or None."""
     w, h = small.width, small.height
@@ -515,27 +660,47 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
     contenders = np.argsort(-score)[:200]
     paper = interior_colour(small, corners[contenders], grid_size=5).mean(axis=-1) >= 0.5 * light
     best = contenders[paper][:8]
-    ranked: list[tuple[float, float, FloatArray]] = []
-    for index in best:
-        if ranked and float(score[index]) <= max(item[0] for item in ranked):
-            break  # the ink penalty only lowers a score: no quad further down can do better
+
+    def judged(index: int) -> tuple[float, float, FloatArray, bool] | None:
+        """A quad's value and confidence, its corners, and whether writing outside refused it."""
         quad = order_corners(corners[index])
         side = sides[index]
         visible = side[:, 1].sum()
         if visible < 0.5 * side[:, 2].sum():
-            continue
+            return None
         support = float(side[:, 0].sum() / max(visible, 1e-9))
         per_side = side[:, 0] / np.maximum(side[:, 1], 1e-9)
         weakest = float(np.min(np.where(side[:, 1] > 0.15 * side[:, 2], per_side, 1.0)))
         ink = ink_outside(small, quad)
+        # Writing outside refuses a quad but does not rank it lower: a quad further down would
+        # be one that escaped the check, not one that keeps more.
+        writing = writing_outside(small, quad) >= WRITING_LIMIT
         value = float(score[index]) - 4.0 * ink
         confidence = min(1.0, support / 0.8) * min(1.0, weakest / 0.5)
-        confidence *= 1.0 if ink < INK_LIMIT and not side_on_paper(small, quad) else 0.0
-        ranked.append((value, confidence, quad))
+        refused = ink >= INK_LIMIT or writing or side_on_paper(small, quad)
+        return value, 0.0 if refused else confidence, quad, writing and ink < INK_LIMIT
+
+    ranked: list[tuple[float, float, FloatArray, bool, int]] = []
+    for index in best:
+        if ranked and float(score[index]) <= max(item[0] for item in ranked):
+            break  # the ink penalty only lowers a score: no quad further down can do better
+        result = judged(int(index))
+        if result is not None:
+            ranked.append((*result, int(index)))
     if not ranked:
         return None
     ranked.sort(key=lambda item: -item[0])
-    value, confidence, quad = ranked[0]
-    refined = order_corners(refine_quad(small, quad))
-    # Refined sides can settle on a line on the page that the rough ones only came near.
-    return refined, 0.0 if side_on_paper(small, refined) else confidence
+    value, confidence, quad, for_writing, index = ranked[0]
+    if for_writing:
+        # A side along writing: the quad that moves that side out, to a line beyond the
+        # writing, keeps the rest of the page (the photo is cleaned whole when there is none).
+        shared = (order[:, :, None] == order[index][None, None, :]).any(axis=2).sum(axis=1) == 3
+        outside = shared & (quad_areas(corners) > quad_areas(corners[index : index + 1])[0])
+        for other in np.flatnonzero(outside)[np.argsort(-score[outside])][:8]:
+            result = judged(int(other))
+            if result is not None and result[1] > 0 and contains(order_corners(corners[other]), quad):
+                value, confidence, quad, _ = result
+                break
+    refined = order_corners(inside_frames(small, refine_quad(small, quad)))
+    # Refined sides can settle on a line on the page, or on writing, that the rough ones only came near.
+    return refined, 0.0 if side_on_paper(small, refined) or leaves_ink_out(small, refined) else confidence

@@ -1,9 +1,11 @@
-// Each output row walks the homography's numerators and denominator by additions, one division a
-// pixel; a run of pixels whose footprints span at most about one source pixel takes one bilinear
-// sample each (the common case when the output keeps the page's resolution), in fixed point,
-// while larger footprints take a grid of samples spread over them.
+// Each output row is worked in runs of pixels. A run whose footprints span at most about one
+// source pixel (the common case when the output keeps the page's resolution) takes one bilinear
+// sample a pixel, its positions stepped in fixed point with no division; larger footprints take
+// a grid of samples spread over them; runs that touch the picture's border are mapped pixel by
+// pixel.
 #include "perspective_warp.hpp"
 
+#include "bilinear_sample.hpp"
 #include "row_ranges.hpp"
 
 #include <algorithm>
@@ -21,10 +23,10 @@ Footprint footprintAt(const Homography &m, double x, double y)
 
 std::size_t samplesFor(double du, double dv)
 {
-    const double stretch = std::sqrt(du * du + dv * dv);
-    if (!(stretch > 1.25))
+    const double squared = du * du + dv * dv;
+    if (!(squared > 1.25 * 1.25)) // the common case, without a square root
         return 1;
-    return std::min(kMaxSamplesPerAxis, std::size_t(std::ceil(stretch)));
+    return std::min(kMaxSamplesPerAxis, std::size_t(std::ceil(std::sqrt(squared))));
 }
 
 namespace {
@@ -40,16 +42,12 @@ constexpr std::size_t kRun = 16;
 
 // Adds the bilinear sample at (u, v) (pixel centres at integers) to sum, in the slow way that
 // handles the border: within half a pixel of the picture the nearest pixels are repeated,
-// further out the sample is white.
-template <std::size_t PixelBytes> void addBorderSample(const Source &source, float u, float v, std::uint32_t sum[3])
+// further out the sample is white. The arithmetic is that of addSampleAt.
+template <std::size_t PixelBytes> SampleSum addBorderSample(const Source &source, float u, float v, SampleSum sum)
 {
     const float maxU = float(source.width - 1), maxV = float(source.height - 1);
-    if (!(u >= -0.5f && v >= -0.5f && u <= maxU + 0.5f && v <= maxV + 0.5f)) {
-        sum[0] += 255u << 16;
-        sum[1] += 255u << 16;
-        sum[2] += 255u << 16;
-        return;
-    }
+    if (!(u >= -0.5f && v >= -0.5f && u <= maxU + 0.5f && v <= maxV + 0.5f))
+        return addLevel(255u * kSampleOne, sum);
     u = std::clamp(u, 0.0f, maxU);
     v = std::clamp(v, 0.0f, maxV);
     const std::size_t x0 = std::min(std::size_t(u), source.width - 1), y0 = std::min(std::size_t(v), source.height - 1);
@@ -59,60 +57,71 @@ template <std::size_t PixelBytes> void addBorderSample(const Source &source, flo
     const std::uint8_t *b = source.rgb + source.stride * y0 + PixelBytes * x1;
     const std::uint8_t *c = source.rgb + source.stride * y1 + PixelBytes * x0;
     const std::uint8_t *d = source.rgb + source.stride * y1 + PixelBytes * x1;
-    for (std::size_t k = 0; k < 3; ++k) {
-        const std::uint32_t top = a[k] * (256 - fx) + b[k] * fx, bottom = c[k] * (256 - fx) + d[k] * fx;
-        sum[k] += top * (256 - fy) + bottom * fy;
-    }
+    std::uint32_t channels[3];
+    for (std::size_t k = 0; k < 3; ++k)
+        channels[k] = mixRow(a[k], b[k], fx) * (256 - fy) + mixRow(c[k], d[k], fx) * fy;
+    return addChannels(channels[0], channels[1], channels[2], sum);
 }
 
-// Adds the bilinear sample at a position in fixed point (16 fractional bits) that lies inside
-// the picture with its 2 x 2 neighbours.
+// Adds the bilinear sample at (u, v) to sum.
 template <std::size_t PixelBytes>
-inline void addFixedSample(const Source &source, std::int64_t u, std::int64_t v, std::uint32_t sum[3])
-{
-    const std::uint32_t fx = std::uint32_t(u >> 8) & 255u, fy = std::uint32_t(v >> 8) & 255u;
-    const std::uint8_t *p = source.rgb + source.stride * std::size_t(v >> 16) + PixelBytes * std::size_t(u >> 16);
-    const std::uint8_t *q = p + source.stride;
-    const std::uint32_t gx = 256 - fx, gy = 256 - fy;
-    for (std::size_t k = 0; k < 3; ++k) {
-        const std::uint32_t top = p[k] * gx + p[k + PixelBytes] * fx, bottom = q[k] * gx + q[k + PixelBytes] * fx;
-        sum[k] += top * gy + bottom * fy;
-    }
-}
-
-// Adds the bilinear sample at (u, v) to sum, in fixed point (weights of 1/256; the sum is in
-// 1/65536 of a level).
-template <std::size_t PixelBytes>
-inline void addSample(const Source &source, float u, float v, float maxU, float maxV, std::uint32_t sum[3])
+inline SampleSum addSample(const Source &source, float u, float v, float maxU, float maxV, SampleSum sum)
 {
     if (u >= 0.0f && v >= 0.0f && u < maxU && v < maxV)
-        addFixedSample<PixelBytes>(source, std::int64_t(double(u) * 65536.0), std::int64_t(double(v) * 65536.0), sum);
-    else
-        addBorderSample<PixelBytes>(source, u, v, sum);
+        return addFixedSample<PixelBytes>(source.rgb, source.stride, std::int64_t(double(u) * 65536.0),
+                                          std::int64_t(double(v) * 65536.0), sum);
+    return addBorderSample<PixelBytes>(source, u, v, sum);
 }
 
-// Writes the mean of count samples summed in fixed point as one output pixel.
-inline void storePixel(std::uint8_t *pixel, const std::uint32_t sum[3], std::uint32_t count)
+// Writes the mean of count samples as one output pixel.
+inline void storeMean(std::uint8_t *pixel, SampleSum sum, std::uint32_t count)
 {
-    pixel[0] = std::uint8_t((sum[0] / count + 32768u) >> 16);
-    pixel[1] = std::uint8_t((sum[1] / count + 32768u) >> 16);
-    pixel[2] = std::uint8_t((sum[2] / count + 32768u) >> 16);
+    std::uint32_t channels[3];
+    channelsOf(sum, channels);
+    for (std::size_t k = 0; k < 3; ++k)
+        pixel[k] = std::uint8_t((channels[k] / count + kSampleOne / 2) >> kSampleShift);
 }
 
-// A run may step its positions along a straight line when the map strays from that line by at
-// most this much (in source pixels) at the run's middle, where a perspective strays most: the
-// bilinear weights resolve 1/256 of a pixel. A strong perspective on a small picture strays
-// further (3/100 of a pixel over 16 pixels is possible): its runs take the exact positions.
-constexpr double kMostStray = 1.0 / 256.0;
+// A coordinate along a run, stepped as a quadratic by forward differences, 32 fractional bits:
+// a homography bends its positions along a row, and over a run a quadratic through both ends
+// with the first's slope follows it to far below 1/1000 of a pixel, where a straight line could
+// be a few hundredths off under a strong perspective.
+struct QuadraticSteps {
+    std::int64_t value, step, change;
 
-bool nearlyLinear(const Homography &m, const Footprint &a, const Footprint &b, std::size_t start, std::size_t end,
-                  double cy)
+    // From position start (at pixel 0) with slope at pixel 0 to position end at pixel steps.
+    static QuadraticSteps through(double start, double slope, double end, double steps)
+    {
+        constexpr double kOne = 4294967296.0;
+        const double bend = steps > 0 ? (end - start - slope * steps) / (steps * steps) : 0.0;
+        return {std::int64_t(start * kOne), std::int64_t((slope + bend) * kOne), std::int64_t(2.0 * bend * kOne)};
+    }
+
+    // The position in 16 fractional bits, then one pixel on.
+    std::int64_t next()
+    {
+        const std::int64_t position = value >> 16;
+        value += step;
+        step += change;
+        return position;
+    }
+};
+
+// One sample a pixel along a run whose samples all lie inside the picture with their 2 x 2
+// neighbours.
+template <std::size_t PixelBytes>
+void sampleRun(const std::uint8_t *__restrict rgb, std::size_t stride, QuadraticSteps u, QuadraticSteps v,
+               std::uint8_t *__restrict out, std::size_t count)
 {
-    const std::size_t middle = start + (end - start) / 2;
-    const double share = end - start > 1 ? double(middle - start) / double(end - start - 1) : 0.0;
-    const Footprint c = footprintAt(m, double(middle) + 0.5, cy);
-    return std::abs(c.u - (a.u + (b.u - a.u) * share)) <= kMostStray &&
-           std::abs(c.v - (a.v + (b.v - a.v) * share)) <= kMostStray;
+    if (count == 0)
+        return;
+    // Every pixel but the last may write a byte past itself: the next one overwrites it.
+    for (std::size_t i = 0; i + 1 < count; ++i) {
+        const std::int64_t x = u.next(), y = v.next();
+        storeSampleOver(out + 3 * i, addFixedSample<PixelBytes>(rgb, stride, x, y, noSample()));
+    }
+    const std::int64_t x = u.next(), y = v.next();
+    storeSample(out + 3 * (count - 1), addFixedSample<PixelBytes>(rgb, stride, x, y, noSample()));
 }
 
 template <std::size_t PixelBytes>
@@ -137,28 +146,20 @@ void warpRows(const Source &source, const Homography &m, std::uint8_t *out, std:
             if (across == 1 && down == 1) {
                 // Pixel centres sit at integer source positions: the centre of (u, v) is u - 0.5.
                 const double u0 = a.u - 0.5, v0 = a.v - 0.5, u1 = b.u - 0.5, v1 = b.v - 0.5;
-                const bool inside =
-                    u0 >= 0 && v0 >= 0 && u1 >= 0 && v1 >= 0 && u0 < maxU && u1 < maxU && v0 < maxV && v1 < maxV;
-                const double steps = end - start > 1 ? double(end - start - 1) : 1.0;
-                if (inside && nearlyLinear(m, a, b, start, end, cy)) {
-                    // Over the run the map is nearly linear: the positions are stepped in fixed
-                    // point, 16 fractional bits.
-                    std::int64_t uFixed = std::int64_t(u0 * 65536.0), vFixed = std::int64_t(v0 * 65536.0);
-                    const std::int64_t du = std::int64_t((u1 - u0) / steps * 65536.0);
-                    const std::int64_t dv = std::int64_t((v1 - v0) / steps * 65536.0);
-                    for (std::size_t x = start; x < end; ++x, uFixed += du, vFixed += dv) {
-                        std::uint32_t sum[3] = {0, 0, 0};
-                        addFixedSample<PixelBytes>(source, uFixed, vFixed, sum);
-                        storePixel(row + 3 * x, sum, 1);
-                    }
+                // The ends a little inside, so that the bend between them stays inside too.
+                constexpr double kMargin = 1.0 / 16.0;
+                const bool inside = std::min(u0, u1) >= kMargin && std::min(v0, v1) >= kMargin &&
+                                    std::max(u0, u1) < maxU - kMargin && std::max(v0, v1) < maxV - kMargin;
+                if (inside) {
+                    const double steps = double(end - start - 1);
+                    sampleRun<PixelBytes>(source.rgb, source.stride, QuadraticSteps::through(u0, a.dux, u1, steps),
+                                          QuadraticSteps::through(v0, a.dvx, v1, steps), row + 3 * start, end - start);
                     continue;
                 }
                 for (std::size_t x = start; x < end; ++x, nu += m[0], nv += m[3], nw += m[6]) {
                     const double inverse = 1.0 / nw;
-                    std::uint32_t sum[3] = {0, 0, 0};
-                    addSample<PixelBytes>(source, float(nu * inverse - 0.5), float(nv * inverse - 0.5), maxU, maxV,
-                                          sum);
-                    storePixel(row + 3 * x, sum, 1);
+                    storeSample(row + 3 * x, addSample<PixelBytes>(source, float(nu * inverse - 0.5),
+                                                                   float(nv * inverse - 0.5), maxU, maxV, noSample()));
                 }
                 continue;
             }
@@ -169,7 +170,7 @@ void warpRows(const Source &source, const Homography &m, std::uint8_t *out, std:
                 return f.u - reachU >= 0 && f.v - reachV >= 0 && f.u + reachU < double(maxU) &&
                        f.v + reachV < double(maxV);
             };
-            if (within(a) && within(b) && nearlyLinear(m, a, b, start, end, cy)) {
+            if (within(a) && within(b)) {
                 // The whole grid of every pixel of the run lies inside: the footprint is stepped
                 // linearly along the run, the grid's samples in fixed point.
                 const double steps = end - start > 1 ? double(end - start - 1) : 1.0;
@@ -187,13 +188,13 @@ void warpRows(const Source &source, const Homography &m, std::uint8_t *out, std:
                     const std::int64_t alongV = std::int64_t(f.dvx * acrossStep * 65536.0);
                     const std::int64_t nextU = std::int64_t(f.duy * downStep * 65536.0);
                     const std::int64_t nextV = std::int64_t(f.dvy * downStep * 65536.0);
-                    std::uint32_t sum[3] = {0, 0, 0};
+                    SampleSum sum = noSample();
                     for (std::size_t j = 0; j < down; ++j, rowU += nextU, rowV += nextV) {
                         std::int64_t u = rowU, v = rowV;
                         for (std::size_t i = 0; i < across; ++i, u += alongU, v += alongV)
-                            addFixedSample<PixelBytes>(source, u, v, sum);
+                            sum = addFixedSample<PixelBytes>(source.rgb, source.stride, u, v, sum);
                     }
-                    storePixel(row + 3 * x, sum, count);
+                    storeMean(row + 3 * x, sum, count);
                     f.u += step.u;
                     f.v += step.v;
                     f.dux += step.dux;
@@ -205,17 +206,17 @@ void warpRows(const Source &source, const Homography &m, std::uint8_t *out, std:
             }
             for (std::size_t x = start; x < end; ++x) {
                 const Footprint f = footprintAt(m, double(x) + 0.5, cy);
-                std::uint32_t sum[3] = {0, 0, 0};
+                SampleSum sum = noSample();
                 for (std::size_t j = 0; j < down; ++j) {
                     const double oy = (double(j) + 0.5) / double(down) - 0.5;
                     for (std::size_t i = 0; i < across; ++i) {
                         const double ox = (double(i) + 0.5) / double(across) - 0.5;
-                        addSample<PixelBytes>(source, float(f.u + ox * f.dux + oy * f.duy - 0.5),
-                                              float(f.v + ox * f.dvx + oy * f.dvy - 0.5), maxU, maxV, sum);
+                        sum = addSample<PixelBytes>(source, float(f.u + ox * f.dux + oy * f.duy - 0.5),
+                                                    float(f.v + ox * f.dvx + oy * f.dvy - 0.5), maxU, maxV, sum);
                     }
                 }
-                // The sum of count samples of 16 fractional bits each: at most 64 x 255 x 65536 fits.
-                storePixel(row + 3 * x, sum, count);
+                // The sum of at most 64 samples of at most 255 x kSampleOne each fits 32 bits.
+                storeMean(row + 3 * x, sum, count);
             }
         }
     }
