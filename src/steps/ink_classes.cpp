@@ -87,13 +87,19 @@ std::vector<Value> largestAround(const Value *values, std::size_t width, std::si
 {
     std::vector<Value> across(width * height), result(width * height);
     forRowRanges(height, width * (2 * radius + 1), [&](std::size_t firstRow, std::size_t lastRow) {
-        for (std::size_t y = firstRow; y < lastRow; ++y)
-            for (std::size_t x = 0; x < width; ++x) {
-                Value most = 0;
-                for (std::size_t xx = x > radius ? x - radius : 0; xx <= std::min(x + radius, width - 1); ++xx)
-                    most = std::max(most, values[xx + width * y]);
-                across[x + width * y] = most;
+        for (std::size_t y = firstRow; y < lastRow; ++y) {
+            // One shifted max per offset, each a plain loop over the row: the clipped border is
+            // where a shift runs out of pixels, so no bounds are checked inside.
+            const Value *__restrict in = values + width * y;
+            Value *__restrict out = &across[width * y];
+            std::copy(in, in + width, out);
+            for (std::size_t shift = 1; shift <= radius && shift < width; ++shift) {
+                for (std::size_t x = 0; x + shift < width; ++x)
+                    out[x] = std::max(out[x], in[x + shift]);
+                for (std::size_t x = shift; x < width; ++x)
+                    out[x] = std::max(out[x], in[x - shift]);
             }
+        }
     });
     forRowRanges(height, width * (2 * radius + 1), [&](std::size_t firstRow, std::size_t lastRow) {
         for (std::size_t y = firstRow; y < lastRow; ++y) {
