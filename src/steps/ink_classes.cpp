@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -37,10 +38,27 @@ struct LinearTable {
 
 const LinearTable linear;
 
+// The cube root of t > 0 to double precision, a few times faster than std::cbrt: a first guess
+// from the float's exponent and mantissa bits (within about 6 %), then Newton's steps, each
+// squaring the error (6e-2, 4e-3, 1e-5, 1e-10, 1e-20).
+double cubeRoot(double t)
+{
+    std::uint32_t bits;
+    const float single = float(t);
+    std::memcpy(&bits, &single, sizeof bits);
+    bits = bits / 3 + 709921077u; // a third of the exponent, with the bias kept
+    float guess;
+    std::memcpy(&guess, &bits, sizeof guess);
+    double y = guess;
+    for (int step = 0; step < 4; ++step)
+        y -= (y * y * y - t) / (3 * y * y);
+    return y;
+}
+
 double labCurve(double t)
 {
     constexpr double delta = 6.0 / 29.0;
-    return t > delta * delta * delta ? std::cbrt(t) : t / (3 * delta * delta) + 4.0 / 29.0;
+    return t > delta * delta * delta ? cubeRoot(t) : t / (3 * delta * delta) + 4.0 / 29.0;
 }
 
 std::uint16_t steps16(float contrast)
