@@ -23,12 +23,20 @@ void voteInks(const std::uint8_t *indexes, std::size_t width, std::size_t height
                 }
                 const std::size_t x0 = x > radius ? x - radius : 0, x1 = std::min(x + radius, width - 1);
                 std::size_t best = inkOf(own);
+                bool mixed = false;
                 for (std::size_t yy = y0; yy <= y1; ++yy)
                     for (std::size_t xx = x0; xx <= x1; ++xx) {
                         const std::uint8_t index = indexes[xx + width * yy];
-                        if (index != 0)
+                        if (index != 0) {
                             weight[inkOf(index)] += isPale(index) ? 1 : 2;
+                            mixed |= inkOf(index) != best;
+                        }
                     }
+                if (!mixed) { // the window holds only this pixel's ink, most windows inside a stroke
+                    weight[best] = 0;
+                    out[x + width * y] = paletteIndex(best, isPale(own));
+                    continue;
+                }
                 unsigned most = weight[best];
                 for (std::size_t yy = y0; yy <= y1; ++yy)
                     for (std::size_t xx = x0; xx <= x1; ++xx) {
