@@ -197,9 +197,16 @@ std::vector<BlockThresholds> blockThresholds(const std::uint16_t *contrast, std:
     return thresholds;
 }
 
-void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const std::uint16_t *peak, std::size_t width,
-                 std::size_t height, const InkRules &rules, std::uint8_t *codes, InkHistogram &histogram)
+void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const std::uint16_t *peak,
+                 const std::uint16_t *tint, std::size_t width, std::size_t height, const InkRules &rules,
+                 std::uint8_t *codes, InkHistogram &histogram)
 {
+    const float tintWeight = rules.tintWeight;
+    // A coloured stroke stands out by its colour as well as by its darkness: its seed and sure
+    // contrast count its tint (grey show-through and paper have none).
+    auto standing = [&](std::size_t i) {
+        return tint == nullptr ? float(contrast[i]) : float(contrast[i]) + tintWeight * float(tint[i]);
+    };
     const std::size_t count = width * height;
     const std::size_t across = (width + kNoiseBlock - 1) / kNoiseBlock;
     const std::vector<BlockThresholds> thresholds = blockThresholds(contrast, width, height, rules);
@@ -233,8 +240,9 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         const BlockThresholds *row = &thresholds[across * (y / kNoiseBlock)];
         for (std::size_t x = 0; x < width; ++x) {
             const std::size_t i = x + width * y;
-            marks[i] =
-                contrast[i] >= sure || (nearEdge[i] && contrast[i] >= row[x / kNoiseBlock].low) ? kPossible : kPaper;
+            marks[i] = standing(i) >= float(sure) || (nearEdge[i] && contrast[i] >= row[x / kNoiseBlock].low)
+                           ? kPossible
+                           : kPaper;
         }
     }
 
@@ -254,7 +262,7 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         bool seeded = false;
         for (std::size_t head = 0; head < stroke.size(); ++head) {
             const std::size_t here = stroke[head];
-            seeded |= contrast[here] >= blockOf(here).seed;
+            seeded |= standing(here) >= float(blockOf(here).seed);
             forNeighbours(here, width, height, [&](std::size_t next) {
                 if (marks[next] == kPossible) {
                     marks[next] = kGrown;

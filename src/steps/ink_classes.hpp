@@ -36,6 +36,7 @@ struct InkRules {
     std::size_t ruleThickness = 4;   // a line at most this thick across or down ...
     std::size_t ruleLength = 48;     // ... and at least this long is a printed rule or grid line,
     float ruleContrast = 0.55f;      // drawn pale when its median peak contrast is below this
+    float tintWeight = 1.0f;         // a stroke's seed and sure contrast count its tint this many times
 };
 
 // The paper's noise is measured in square blocks of this many pixels of the halved picture, and
@@ -83,7 +84,8 @@ std::vector<BlockThresholds> blockThresholds(const std::uint16_t *contrast, std:
 // deciding ink on contrast and the tone on peak (width x height each, see contrast_map.hpp), and
 // fills histogram with the colours as they were before the tone curve. Allocates a mark per pixel
 // and a work list as long as the largest stroke.
-void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const std::uint16_t *peak, std::size_t width,
-                 std::size_t height, const InkRules &rules, std::uint8_t *codes, InkHistogram &histogram);
+void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const std::uint16_t *peak,
+                 const std::uint16_t *tint, std::size_t width, std::size_t height, const InkRules &rules,
+                 std::uint8_t *codes, InkHistogram &histogram);
 
 } // namespace steps

@@ -246,8 +246,8 @@ const std::uint8_t *rgbxSamples(PyObject *exported, long long pixels)
 // width x height) and writes it into the module's input planes, as SetData would write the evened
 // picture. The picture is interleaved RGB bytes, or a Pillow RGB image's Arrow export (its samples
 // read where they are). With contrast, returns the contrast map of the evened planes (see
-// contrast_map.hpp; two planes of the halved size, the smoothed contrast and the peak, of two
-// bytes a pixel in native order), taken before the module
+// contrast_map.hpp; three planes of the halved size, the smoothed contrast, the peak and the tint,
+// of two bytes a pixel in native order), taken before the module
 // whitens them; else None.
 PyObject *evenIntoModule(PyObject *, PyObject *args)
 {
@@ -269,7 +269,7 @@ PyObject *evenIntoModule(PyObject *, PyObject *args)
     const std::size_t width = std::size_t(planes.width), height = std::size_t(planes.height);
     PyObject *contrast = nullptr;
     if (withContrast) {
-        contrast = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(4 * ((width - 1) / 2) * ((height - 1) / 2)));
+        contrast = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(6 * ((width - 1) / 2) * ((height - 1) / 2)));
         if (contrast == nullptr)
             return nullptr;
     }
@@ -296,7 +296,8 @@ PyObject *evenIntoModule(PyObject *, PyObject *args)
         if (contrastOut != nullptr)
             steps::contrastMap(planes.red, planes.green, planes.blue, 1, width, height,
                                steps::ratioTable(exponent, knee), contrastOut,
-                               contrastOut + ((width - 1) / 2) * ((height - 1) / 2));
+                               contrastOut + ((width - 1) / 2) * ((height - 1) / 2),
+                               contrastOut + 2 * ((width - 1) / 2) * ((height - 1) / 2));
     });
     if (picture.obj != nullptr)
         PyBuffer_Release(&picture);
@@ -336,13 +337,15 @@ PyObject *moduleOutput(PyObject *, PyObject *args)
     return result;
 }
 
-// Checks a contrast map of width x height pixels (two planes of two-byte values); sets the exception.
+// Checks a contrast map of width x height pixels (two planes of two-byte values, or three with the
+// tint); sets the exception.
 bool requireContrast(const Py_buffer &contrast, long long width, long long height, const char *name)
 {
-    if (contrast.len == 4 * Py_ssize_t(width) * Py_ssize_t(height))
+    const Py_ssize_t plane = 2 * Py_ssize_t(width) * Py_ssize_t(height);
+    if (contrast.len == 2 * plane || contrast.len == 3 * plane)
         return true;
-    PyErr_Format(PyExc_ValueError, "%s: a %lld x %lld contrast map takes %zd bytes, not %zd", name, width, height,
-                 4 * Py_ssize_t(width) * Py_ssize_t(height), contrast.len);
+    PyErr_Format(PyExc_ValueError, "%s: a %lld x %lld contrast map takes %zd bytes (or %zd with its tint), not %zd",
+                 name, width, height, 2 * plane, 3 * plane, contrast.len);
     return false;
 }
 
@@ -407,10 +410,11 @@ PyObject *classifyInk(PyObject *, PyObject *args)
     steps::InkHistogram histogram;
     auto *out = reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(codes));
     const bool done = withoutInterpreterLock([&] {
-        steps::classifyInk(static_cast<const std::uint8_t *>(picture.buf),
-                           static_cast<const std::uint16_t *>(contrast.buf),
-                           static_cast<const std::uint16_t *>(contrast.buf) + width * height, std::size_t(width),
-                           std::size_t(height), rules, out, histogram);
+        const auto *planes = static_cast<const std::uint16_t *>(contrast.buf);
+        const bool withTint = contrast.len == 6 * Py_ssize_t(width) * Py_ssize_t(height);
+        steps::classifyInk(static_cast<const std::uint8_t *>(picture.buf), planes, planes + width * height,
+                           withTint ? planes + 2 * width * height : nullptr, std::size_t(width), std::size_t(height),
+                           rules, out, histogram);
     });
     PyBuffer_Release(&picture);
     PyBuffer_Release(&contrast);
@@ -706,15 +710,17 @@ PyObject *contrastMap(PyObject *, PyObject *args)
     }
     const std::size_t w = std::size_t(width), h = std::size_t(height);
     const std::size_t count = ((w - 1) / 2) * ((h - 1) / 2);
-    PyObject *result = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(4 * count));
+    PyObject *result = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(6 * count));
     if (result == nullptr) {
         PyBuffer_Release(&picture);
         return nullptr;
     }
     const auto *rgb = static_cast<const std::uint8_t *>(picture.buf);
     auto *out = reinterpret_cast<std::uint16_t *>(PyByteArray_AS_STRING(result));
-    const bool done = withoutInterpreterLock(
-        [&] { steps::contrastMap(rgb, rgb + 1, rgb + 2, 3, w, h, steps::ratioTable(1.0, 0.0), out, out + count); });
+    const bool done = withoutInterpreterLock([&] {
+        steps::contrastMap(rgb, rgb + 1, rgb + 2, 3, w, h, steps::ratioTable(1.0, 0.0), out, out + count,
+                           out + 2 * count);
+    });
     PyBuffer_Release(&picture);
     if (!done) {
         Py_DECREF(result);

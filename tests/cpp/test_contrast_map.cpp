@@ -67,3 +67,31 @@ TEST(ContrastMap, InterleavedAndPlanarPicturesAgree)
                 interleaved.data() + 15);
     EXPECT_EQ(planar, interleaved);
 }
+
+TEST(ContrastMap, TintIsTheDarkestLessTheLightestChannelAndZeroForGrey)
+{
+    // Left half a red of half contrast in green and blue, right half a grey of the same contrast.
+    const std::size_t width = 13, height = 7;
+    std::vector<std::uint8_t> rgb(3 * width * height);
+    for (std::size_t y = 0; y < height; ++y)
+        for (std::size_t x = 0; x < width; ++x) {
+            std::uint8_t *pixel = &rgb[3 * (x + width * y)];
+            pixel[0] = x < 6 ? 255 : 128;
+            pixel[1] = pixel[2] = 128;
+        }
+    const std::array<float, 256> ratios = ratioTable(1.0);
+    const std::size_t count = 6 * 3;
+    std::vector<std::uint16_t> smooth(count), peak(count), tint(count);
+    contrastMap(rgb.data(), rgb.data() + 1, rgb.data() + 2, 3, width, height, ratios, smooth.data(), peak.data(),
+                tint.data());
+    const double half = kContrastSteps * (1.0 - 128.0 / 255.0);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_NEAR(smooth[6 * i + 0], half, 2); // both halves are as dark ...
+        EXPECT_NEAR(smooth[6 * i + 5], half, 2);
+        EXPECT_NEAR(tint[6 * i + 0], half, 2); // ... but only the red one is tinted
+        EXPECT_EQ(tint[6 * i + 5], 0);
+    }
+    std::vector<std::uint16_t> without(count);
+    contrastMap(rgb.data(), rgb.data() + 1, rgb.data() + 2, 3, width, height, ratios, without.data(), peak.data());
+    EXPECT_EQ(without, smooth); // the tint plane is optional and changes nothing else
+}

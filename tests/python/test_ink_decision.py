@@ -149,10 +149,11 @@ def test_evening_returns_the_contrast_map_of_the_halved_picture():
             contrast = _steps.even_into_module(picture, 1.5, 0.04, True)
         finally:
             vantrel.Cleanup()
-    smooth, peak = np.frombuffer(contrast, np.uint16).reshape(2, 10, 15) / 65535
+    smooth, peak, tint = np.frombuffer(contrast, np.uint16).reshape(3, 10, 15) / 65535
     assert smooth[5, 4:12] == pytest.approx(0.9, abs=0.03) and peak[5, 4:12] == pytest.approx(0.9, abs=0.03)
     assert (smooth[:3] < 0.01).all() and (peak[:3] < 0.01).all()
-    plain = np.frombuffer(_steps.contrast_map(picture, 31, 21), np.uint16).reshape(2, 10, 15) / 65535
+    assert (tint < 0.01).all()  # grey ink and paper have no tint
+    plain = np.frombuffer(_steps.contrast_map(picture, 31, 21), np.uint16).reshape(3, 10, 15) / 65535
     assert plain[0, 5, 8] == pytest.approx(1 - 24 / 255, abs=0.01)  # against white, not its paper
     assert plain[0, 0, 0] == pytest.approx(1 - 240 / 255, abs=0.01)
 

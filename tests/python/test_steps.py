@@ -31,20 +31,21 @@ def even(picture, exponent=1.0):
     return np.frombuffer(_steps.even_background(picture, width, height, exponent), np.uint8).reshape(picture.shape)
 
 
-def contrast_bytes(contrast, peak=None):
-    """The two planes classify_ink reads: smoothed contrast and peak, uint16 (1.0 is black)."""
+def contrast_bytes(contrast, peak=None, tint=None):
+    """The planes classify_ink reads: smoothed contrast, peak and (when given) tint, uint16 (1.0 is
+    black)."""
     peak = contrast if peak is None else peak
-    planes = np.stack([contrast, peak]).clip(0, 1)
+    planes = np.stack([contrast, peak] + ([] if tint is None else [tint])).clip(0, 1)
     return np.round(planes * 65535).astype(np.uint16).tobytes()
 
 
-def classify(picture, contrast=None, peak=None, exponent=1.0, knee=0.0, sensitivity=1.0, **overrides):
+def classify(picture, contrast=None, peak=None, exponent=1.0, knee=0.0, sensitivity=1.0, tint=None, **overrides):
     """Classes of picture, deciding on contrast (by default 1 - the darkest sample / 255)."""
     height, width = picture.shape[:2]
     if contrast is None:
         contrast = 1 - picture.min(axis=2) / 255
     rules = dataclasses.replace(INK_RULES, **overrides)
-    codes, histogram = classify_inks(picture, contrast_bytes(contrast, peak), exponent, knee, sensitivity, rules)
+    codes, histogram = classify_inks(picture, contrast_bytes(contrast, peak, tint), exponent, knee, sensitivity, rules)
     return (
         np.frombuffer(codes, np.uint8).reshape(height, width),
         np.frombuffer(histogram, np.float64).reshape(HUE_BINS + 1, FIELDS),
@@ -152,6 +153,28 @@ def test_classify_drops_blurred_show_through_and_keeps_a_sharp_stroke_as_faint()
     assert (codes[19:22, 46:75] > 0).all()
 
 
+def test_classify_keeps_a_faint_coloured_stroke_by_its_tint_and_drops_a_grey_one():
+    # Both strokes are as dark (6 % contrast: below the seed floor); only the coloured one has a
+    # tint, and it counts towards its seed.
+    contrast = np.zeros((30, 60))
+    contrast[8:10, 5:55] = contrast[20:22, 5:55] = 0.06
+    tint = np.zeros_like(contrast)
+    tint[8:10, 5:55] = 0.05
+    codes, _ = classify(white(30, 60), contrast, tint=tint)
+    assert (codes[8:10, 5:55] > 0).all()
+    assert (codes[20:22] == 0).all()
+    codes, _ = classify(white(30, 60), contrast)  # without the tint plane, as before
+    assert (codes == 0).all()
+
+
+def test_classify_does_not_take_a_slightly_tinted_paper_for_ink():
+    # Paper evened a little off in one channel: 2 % contrast, all of it tint (a tint is never more
+    # than the contrast). Counted twice it is still no stroke.
+    faint = np.full((40, 40), 0.02)
+    codes, _ = classify(white(40, 40), faint, tint=faint)
+    assert (codes == 0).all()
+
+
 def test_classify_keeps_filled_areas_whole_and_full():
     picture = white(80, 80)
     picture[10:70, 10:70] = 20  # a filled box, larger than a noise block
@@ -244,6 +267,7 @@ def test_classify_undoes_the_tone_curve_before_judging_colour():
     "index, value, message",
     [
         (1, b"\0" * 15, "contrast map takes 16 bytes"),
+        (1, b"\0" * 20, "or 24 with its tint"),
         (4, 0.0, "exponent"),
         (5, 0.5, "knee"),
         (6, 0.0, "sensitivity"),
