@@ -4,6 +4,7 @@
 #include "ink_classes.hpp"
 
 #include "contrast_map.hpp"
+#include "ink_neutral.hpp"
 #include "printed_rules.hpp"
 #include "row_ranges.hpp"
 
@@ -250,6 +251,11 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
     std::array<std::uint8_t, 256> untone{};
     for (std::size_t i = 0; i < 256; ++i)
         untone[i] = std::uint8_t(rules.ratios[i] * 255.0f + 0.5f);
+    // Hues are judged from the picture's own neutral point for ink, and its own cut for grey.
+    const InkNeutral neutral = inkNeutral(rgb, contrast, count, untone, fullContrast, rules.chromaCut);
+    auto inkLab = [&](const std::uint8_t *sample) {
+        return neutralised(labOf(untone[sample[0]], untone[sample[1]], untone[sample[2]]), neutral);
+    };
     std::vector<std::uint8_t> strokeBins(count);
     std::vector<std::size_t> stroke, dark;
     for (std::size_t start = 0; start < count; ++start) {
@@ -318,7 +324,7 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
             const std::uint8_t *sample = rgb + 3 * pixel;
             if ((marks[pixel] != kPale && marks[pixel] != kFull) || (sample[0] & sample[1] & sample[2]) == 255)
                 continue;
-            const Lab lab = labOf(untone[sample[0]], untone[sample[1]], untone[sample[2]]);
+            const Lab lab = inkLab(sample);
             all = {all.L + lab.L, all.a + lab.a, all.b + lab.b};
             ++coloured;
             if (marks[pixel] == kPale) {
@@ -328,8 +334,8 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         }
         auto meanBin = [&](const Lab &sum, std::size_t n) {
             return n == 0 ? std::uint8_t(kNeutralBin)
-                          : std::uint8_t(
-                                hueBin({sum.L / double(n), sum.a / double(n), sum.b / double(n)}, rules.chromaCut / 2));
+                          : std::uint8_t(hueBin({sum.L / double(n), sum.a / double(n), sum.b / double(n)},
+                                                neutral.chromaCut / 2));
         };
         const std::uint8_t strokeBin = meanBin(all, coloured), paleBin = pale > 0 ? meanBin(faint, pale) : strokeBin;
         for (std::size_t pixel : stroke)
@@ -384,8 +390,8 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
                 continue;
             }
             const bool pale = marks[i] == kPale;
-            const Lab lab = labOf(untone[rgb[3 * i]], untone[rgb[3 * i + 1]], untone[rgb[3 * i + 2]]);
-            std::size_t bin = hueBin(lab, rules.chromaCut);
+            const Lab lab = inkLab(rgb + 3 * i);
+            std::size_t bin = hueBin(lab, neutral.chromaCut);
             const bool whitened = (rgb[3 * i] & rgb[3 * i + 1] & rgb[3 * i + 2]) == 255;
             if (whitened || (pale && bin == kNeutralBin))
                 bin = strokeBins[i];
