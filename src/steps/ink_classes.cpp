@@ -236,16 +236,32 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         }
     });
     const std::vector<std::uint8_t> nearEdge = largestAround(marks.data(), width, height, kEdgeReach);
-    const std::uint16_t sure = steps16(rules.sureContrast);
-    for (std::size_t y = 0; y < height; ++y) {
-        const BlockThresholds *row = &thresholds[across * (y / kNoiseBlock)];
-        for (std::size_t x = 0; x < width; ++x) {
-            const std::size_t i = x + width * y;
-            marks[i] = standing(i) >= float(sure) || (nearEdge[i] && contrast[i] >= row[x / kNoiseBlock].low)
-                           ? kPossible
-                           : kPaper;
+    const float sure = float(steps16(rules.sureContrast));
+    forRowRanges(height, width * 4, [&](std::size_t firstRow, std::size_t lastRow) {
+        // A row at a time, one noise block's stretch at a time: plain loops over local pointers,
+        // with or without the tint.
+        for (std::size_t y = firstRow; y < lastRow; ++y) {
+            const BlockThresholds *row = &thresholds[across * (y / kNoiseBlock)];
+            for (std::size_t x0 = 0; x0 < width; x0 += kNoiseBlock) {
+                const std::size_t n = std::min(kNoiseBlock, width - x0), first = x0 + width * y;
+                const std::uint16_t low = row[x0 / kNoiseBlock].low;
+                const std::uint16_t *__restrict own = contrast + first;
+                const std::uint8_t *__restrict edge = nearEdge.data() + first;
+                std::uint8_t *__restrict mark = marks.data() + first;
+                if (tint == nullptr) {
+                    for (std::size_t x = 0; x < n; ++x)
+                        mark[x] = float(own[x]) >= sure || (edge[x] != 0 && own[x] >= low) ? kPossible : kPaper;
+                } else {
+                    const std::uint16_t *__restrict tinted = tint + first;
+                    for (std::size_t x = 0; x < n; ++x)
+                        mark[x] =
+                            float(own[x]) + tintWeight * float(tinted[x]) >= sure || (edge[x] != 0 && own[x] >= low)
+                                ? kPossible
+                                : kPaper;
+                }
+            }
         }
-    }
+    });
 
     const std::uint16_t fullContrast = steps16(rules.fullContrast), fullJoin = steps16(rules.fullJoin);
     std::array<std::uint8_t, 256> untone{};
@@ -259,8 +275,10 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
     std::vector<std::uint8_t> strokeBins(count);
     std::vector<std::size_t> stroke, dark;
     for (std::size_t start = 0; start < count; ++start) {
-        if (marks[start] != kPossible)
-            continue;
+        // The next unvisited possible pixel: a plain search, which the library vectorises.
+        start = std::size_t(std::find(marks.begin() + std::ptrdiff_t(start), marks.end(), kPossible) - marks.begin());
+        if (start == count)
+            break;
         // Grow the stroke; note whether it holds a seed.
         stroke.clear();
         stroke.push_back(start);
@@ -356,8 +374,9 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
     std::vector<std::size_t> line;
     std::vector<std::uint16_t> peaks;
     for (std::size_t start = 0; start < count; ++start) {
-        if (ruled[start] != 1)
-            continue;
+        start = std::size_t(std::find(ruled.begin() + std::ptrdiff_t(start), ruled.end(), 1) - ruled.begin());
+        if (start == count)
+            break;
         line.assign(1, start);
         ruled[start] = 2;
         for (std::size_t head = 0; head < line.size(); ++head)
