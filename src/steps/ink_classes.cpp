@@ -39,9 +39,9 @@ struct LinearTable {
 
 const LinearTable linear;
 
-// The cube root of t > 0 to double precision, a few times faster than std::cbrt: a first guess
-// from the float's exponent and mantissa bits (within about 6 %), then Newton's steps, each
-// squaring the error (6e-2, 4e-3, 1e-5, 1e-10, 1e-20).
+// The cube root of t > 0 to about 1e-11, a few times faster than std::cbrt: a first guess from
+// the float's exponent and mantissa bits (within about 6 %), then two of Halley's steps, each
+// cubing the error (6e-2, 2e-4, 1e-11), one division each.
 double cubeRoot(double t)
 {
     std::uint32_t bits;
@@ -51,8 +51,10 @@ double cubeRoot(double t)
     float guess;
     std::memcpy(&guess, &bits, sizeof guess);
     double y = guess;
-    for (int step = 0; step < 4; ++step)
-        y -= (y * y * y - t) / (3 * y * y);
+    for (int step = 0; step < 2; ++step) {
+        const double cube = y * y * y;
+        y *= (cube + 2 * t) / (2 * cube + t);
+    }
     return y;
 }
 
