@@ -14,12 +14,18 @@ namespace {
 // stride a constant for the compiler.
 template <std::size_t Stride>
 void contrastRow(const std::uint8_t *__restrict r, const std::uint8_t *__restrict g, const std::uint8_t *__restrict b,
-                 std::size_t width, const float *__restrict table, float *__restrict row, float *__restrict tint)
+                 std::size_t width, const float *__restrict table, std::uint8_t *__restrict darkest,
+                 std::uint8_t *__restrict lightest, float *__restrict row, float *__restrict tint)
 {
+    // The darkest and lightest samples first (bytes, vectorised), then their contrasts.
     for (std::size_t x = 0; x < width; ++x) {
-        const float darkest = table[std::min({r[Stride * x], g[Stride * x], b[Stride * x]})];
-        row[x] = darkest;
-        tint[x] = darkest - table[std::max({r[Stride * x], g[Stride * x], b[Stride * x]})];
+        darkest[x] = std::min({r[Stride * x], g[Stride * x], b[Stride * x]});
+        lightest[x] = std::max({r[Stride * x], g[Stride * x], b[Stride * x]});
+    }
+    for (std::size_t x = 0; x < width; ++x) {
+        const float dark = table[darkest[x]];
+        row[x] = dark;
+        tint[x] = dark - table[lightest[x]];
     }
 }
 
@@ -37,16 +43,22 @@ void contrastMap(const std::uint8_t *red, const std::uint8_t *green, const std::
         std::vector<float> rows[3] = {std::vector<float>(width), std::vector<float>(width), std::vector<float>(width)};
         std::vector<float> tints[3] = {std::vector<float>(width), std::vector<float>(width), std::vector<float>(width)};
         std::vector<float> down(width), most(width), tintDown(width);
+        std::vector<std::uint8_t> darkest(width), lightest(width);
         const float *table = contrastOf.data();
         for (std::size_t i = firstRow; i < lastRow; ++i) {
-            for (std::size_t k = 0; k < 3; ++k) {
+            // The bottom row of the last output row is this one's top: only two rows are new.
+            if (i > firstRow) {
+                std::swap(rows[0], rows[2]);
+                std::swap(tints[0], tints[2]);
+            }
+            for (std::size_t k = i > firstRow ? 1 : 0; k < 3; ++k) {
                 const std::size_t first = stride * width * (2 * i + k);
                 if (stride == 1)
-                    contrastRow<1>(red + first, green + first, blue + first, width, table, rows[k].data(),
-                                   tints[k].data());
+                    contrastRow<1>(red + first, green + first, blue + first, width, table, darkest.data(),
+                                   lightest.data(), rows[k].data(), tints[k].data());
                 else
-                    contrastRow<3>(red + first, green + first, blue + first, width, table, rows[k].data(),
-                                   tints[k].data());
+                    contrastRow<3>(red + first, green + first, blue + first, width, table, darkest.data(),
+                                   lightest.data(), rows[k].data(), tints[k].data());
             }
             const float *__restrict top = rows[0].data(), *__restrict middle = rows[1].data(),
                                     *__restrict bottom = rows[2].data();
