@@ -393,9 +393,11 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
             peaks.push_back(peak[pixel]);
         if (medianOf(peaks) >= ruleCeiling)
             continue;
+        // A printed rule is drawn as narrow as it is printed: where it reaches ruleEdgeShare of its
+        // core, not the flanks that blur and the halving gave it.
         for (std::size_t pixel : line)
-            if (marks[pixel] == kFull)
-                marks[pixel] = float(contrast[pixel]) < rules.paleEdgeShare * float(nearest[pixel]) ? kDropped : kPale;
+            if (marks[pixel] == kFull || marks[pixel] == kPale)
+                marks[pixel] = float(contrast[pixel]) < rules.ruleEdgeShare * float(nearest[pixel]) ? kDropped : kPale;
     }
 
     histogram.fill(0.0);

@@ -35,7 +35,8 @@ struct InkRules {
                                      // and darker; the cut falls for lighter pixels
     std::size_t ruleThickness = 4;   // a line at most this thick across or down ...
     std::size_t ruleLength = 48;     // ... and at least this long is a printed rule or grid line,
-    float ruleContrast = 0.55f;      // drawn pale when its median peak contrast is below this
+    float ruleContrast = 0.55f;      // drawn pale when its median peak contrast is below this,
+    float ruleEdgeShare = 0.5f;      // where it reaches this share of its core
     float tintWeight = 1.0f;         // a stroke's seed and sure contrast count its tint this many times
 };
 

@@ -175,6 +175,18 @@ def test_classify_does_not_take_a_slightly_tinted_paper_for_ink():
     assert (codes == 0).all()
 
 
+def test_classify_draws_a_pale_printed_rule_narrower_than_a_short_stroke_of_its_profile():
+    # The same profile across: a core of 20 % contrast with flanks of 9 % (45 % of the core).
+    contrast = np.zeros((40, 120))
+    for rows, columns in (((10, 11, 12), slice(5, 115)), ((28, 29, 30), slice(40, 60))):
+        contrast[rows[0], columns] = contrast[rows[2], columns] = 0.09
+        contrast[rows[1], columns] = 0.2
+    codes, _ = classify(white(40, 120), contrast)
+    assert (codes[11, 5:115] > 0).all() and pale_of(codes[11, 5:115]).all()  # the rule, pale ...
+    assert (codes[10, 20:100] == 0).all() and (codes[12, 20:100] == 0).all()  # ... without its flanks
+    assert (codes[28:31, 42:58] > 0).all()  # a short stroke keeps them
+
+
 def test_classify_keeps_filled_areas_whole_and_full():
     picture = white(80, 80)
     picture[10:70, 10:70] = 20  # a filled box, larger than a noise block
