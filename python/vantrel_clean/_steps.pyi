@@ -41,7 +41,7 @@ def classify_ink(
 ) -> tuple[bytes, bytes]:
     """One class code per pixel (0 paper, else 1 + 2 * hue bin + pale) and the histogram of the
     classes (HUE_BINS + 1 rows of HISTOGRAM_FIELDS float64), ink decided on the contrast map (two
-    planes, or three with the tint, as even_into_module returns it)."""
+    planes, three with the tint, or all of it as even_into_module returns it)."""
 
 def vote_inks(indexes: Picture, width: int, height: int, radius: int, /) -> bytes:
     """Every ink pixel's palette index with the ink most of its window holds (paper stays 0)."""
@@ -53,7 +53,8 @@ def even_into_module(
     even_background and written into the module's input planes, as SetData would split it; with
     contrast, returns its contrast map: three planes of the halved size, uint16 a pixel (0 paper,
     65535 black), the contrast smoothed as the module halves, the peak under each pixel, then the
-    tint (the darkest sample's contrast less the lightest's, smoothed as the contrast)."""
+    tint (the darkest sample's contrast less the lightest's, smoothed as the contrast); then the
+    evened picture halved as the module halves it but not whitened, interleaved RGB bytes."""
 
 def module_output(exact: bool, /) -> bytearray:
     """The vantrel module's output planes interleaved: samples as they are (exact) or with 0

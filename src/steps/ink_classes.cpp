@@ -201,8 +201,8 @@ std::vector<BlockThresholds> blockThresholds(const std::uint16_t *contrast, std:
 }
 
 void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const std::uint16_t *peak,
-                 const std::uint16_t *tint, std::size_t width, std::size_t height, const InkRules &rules,
-                 std::uint8_t *codes, InkHistogram &histogram)
+                 const std::uint16_t *tint, const std::uint8_t *colour, std::size_t width, std::size_t height,
+                 const InkRules &rules, std::uint8_t *codes, InkHistogram &histogram)
 {
     const float tintWeight = rules.tintWeight;
     // A coloured stroke stands out by its colour as well as by its darkness: its seed and sure
@@ -274,6 +274,11 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
     auto inkLab = [&](const std::uint8_t *sample) {
         return neutralised(labOf(untone[sample[0]], untone[sample[1]], untone[sample[2]]), neutral);
     };
+    // A pixel the module whitened is read in the halved colour from before the whitening, when
+    // there is one; without it, it carries no colour of its own.
+    auto whitened = [&](std::size_t i) { return (rgb[3 * i] & rgb[3 * i + 1] & rgb[3 * i + 2]) == 255; };
+    auto sampleOf = [&](std::size_t i) { return colour != nullptr && whitened(i) ? colour + 3 * i : rgb + 3 * i; };
+    auto colourless = [&](std::size_t i) { return colour == nullptr && whitened(i); };
     std::vector<std::uint8_t> strokeBins(count);
     std::vector<std::size_t> stroke, dark;
     for (std::size_t start = 0; start < count; ++start) {
@@ -341,10 +346,9 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         Lab all{0, 0, 0}, faint{0, 0, 0};
         std::size_t coloured = 0, pale = 0;
         for (std::size_t pixel : stroke) {
-            const std::uint8_t *sample = rgb + 3 * pixel;
-            if ((marks[pixel] != kPale && marks[pixel] != kFull) || (sample[0] & sample[1] & sample[2]) == 255)
+            if ((marks[pixel] != kPale && marks[pixel] != kFull) || colourless(pixel))
                 continue;
-            const Lab lab = inkLab(sample);
+            const Lab lab = inkLab(sampleOf(pixel));
             all = {all.L + lab.L, all.a + lab.a, all.b + lab.b};
             ++coloured;
             if (marks[pixel] == kPale) {
@@ -413,10 +417,9 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
                 continue;
             }
             const bool pale = marks[i] == kPale;
-            const Lab lab = inkLab(rgb + 3 * i);
+            const Lab lab = inkLab(sampleOf(i));
             std::size_t bin = hueBin(lab, neutral.chromaCut);
-            const bool whitened = (rgb[3 * i] & rgb[3 * i + 1] & rgb[3 * i + 2]) == 255;
-            if (whitened || (pale && bin == kNeutralBin))
+            if (colourless(i) || (pale && bin == kNeutralBin))
                 bin = strokeBins[i];
             codes[i] = classCode(bin, pale);
             double *fields = &own[kHistogramFields * bin];

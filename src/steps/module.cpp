@@ -11,6 +11,7 @@
 #include <new>
 
 #include "contrast_map.hpp"
+#include "halved_colour.hpp"
 #include "detect_shrink.hpp"
 #include "edge_gradients.hpp"
 #include "even_background.hpp"
@@ -247,7 +248,8 @@ const std::uint8_t *rgbxSamples(PyObject *exported, long long pixels)
 // picture. The picture is interleaved RGB bytes, or a Pillow RGB image's Arrow export (its samples
 // read where they are). With contrast, returns the contrast map of the evened planes (see
 // contrast_map.hpp; three planes of the halved size, the smoothed contrast, the peak and the tint,
-// of two bytes a pixel in native order), taken before the module
+// of two bytes a pixel in native order, then the halved colour before whitening, three bytes a
+// pixel, see halved_colour.hpp), taken before the module
 // whitens them; else None.
 PyObject *evenIntoModule(PyObject *, PyObject *args)
 {
@@ -269,7 +271,7 @@ PyObject *evenIntoModule(PyObject *, PyObject *args)
     const std::size_t width = std::size_t(planes.width), height = std::size_t(planes.height);
     PyObject *contrast = nullptr;
     if (withContrast) {
-        contrast = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(6 * ((width - 1) / 2) * ((height - 1) / 2)));
+        contrast = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(9 * ((width - 1) / 2) * ((height - 1) / 2)));
         if (contrast == nullptr)
             return nullptr;
     }
@@ -293,11 +295,14 @@ PyObject *evenIntoModule(PyObject *, PyObject *args)
     auto *contrastOut = contrast ? reinterpret_cast<std::uint16_t *>(PyByteArray_AS_STRING(contrast)) : nullptr;
     const bool done = withoutInterpreterLock([&] {
         steps::evenPicture(samples, width, height, pixelBytes, exponent, knee, target);
-        if (contrastOut != nullptr)
+        if (contrastOut != nullptr) {
+            const std::size_t count = ((width - 1) / 2) * ((height - 1) / 2);
             steps::contrastMap(planes.red, planes.green, planes.blue, 1, width, height,
-                               steps::ratioTable(exponent, knee), contrastOut,
-                               contrastOut + ((width - 1) / 2) * ((height - 1) / 2),
-                               contrastOut + 2 * ((width - 1) / 2) * ((height - 1) / 2));
+                               steps::ratioTable(exponent, knee), contrastOut, contrastOut + count,
+                               contrastOut + 2 * count);
+            steps::halvedColour(planes.red, planes.green, planes.blue, 1, width, height,
+                                reinterpret_cast<std::uint8_t *>(contrastOut + 3 * count));
+        }
     });
     if (picture.obj != nullptr)
         PyBuffer_Release(&picture);
@@ -338,14 +343,16 @@ PyObject *moduleOutput(PyObject *, PyObject *args)
 }
 
 // Checks a contrast map of width x height pixels (two planes of two-byte values, or three with the
-// tint); sets the exception.
+// tint, or those and the halved colour); sets the exception.
 bool requireContrast(const Py_buffer &contrast, long long width, long long height, const char *name)
 {
-    const Py_ssize_t plane = 2 * Py_ssize_t(width) * Py_ssize_t(height);
-    if (contrast.len == 2 * plane || contrast.len == 3 * plane)
+    const Py_ssize_t pixels = Py_ssize_t(width) * Py_ssize_t(height);
+    if (contrast.len == 4 * pixels || contrast.len == 6 * pixels || contrast.len == 9 * pixels)
         return true;
-    PyErr_Format(PyExc_ValueError, "%s: a %lld x %lld contrast map takes %zd bytes (or %zd with its tint), not %zd",
-                 name, width, height, 2 * plane, 3 * plane, contrast.len);
+    PyErr_Format(PyExc_ValueError,
+                 "%s: a %lld x %lld contrast map takes %zd bytes (or %zd with its tint, %zd with its colour too), "
+                 "not %zd",
+                 name, width, height, 4 * pixels, 6 * pixels, 9 * pixels, contrast.len);
     return false;
 }
 
@@ -411,10 +418,12 @@ PyObject *classifyInk(PyObject *, PyObject *args)
     auto *out = reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(codes));
     const bool done = withoutInterpreterLock([&] {
         const auto *planes = static_cast<const std::uint16_t *>(contrast.buf);
-        const bool withTint = contrast.len == 6 * Py_ssize_t(width) * Py_ssize_t(height);
-        steps::classifyInk(static_cast<const std::uint8_t *>(picture.buf), planes, planes + width * height,
-                           withTint ? planes + 2 * width * height : nullptr, std::size_t(width), std::size_t(height),
-                           rules, out, histogram);
+        const Py_ssize_t pixels = Py_ssize_t(width) * Py_ssize_t(height);
+        const bool withTint = contrast.len >= 6 * pixels, withColour = contrast.len == 9 * pixels;
+        steps::classifyInk(static_cast<const std::uint8_t *>(picture.buf), planes, planes + pixels,
+                           withTint ? planes + 2 * pixels : nullptr,
+                           withColour ? reinterpret_cast<const std::uint8_t *>(planes + 3 * pixels) : nullptr,
+                           std::size_t(width), std::size_t(height), rules, out, histogram);
     });
     PyBuffer_Release(&picture);
     PyBuffer_Release(&contrast);
@@ -710,7 +719,7 @@ PyObject *contrastMap(PyObject *, PyObject *args)
     }
     const std::size_t w = std::size_t(width), h = std::size_t(height);
     const std::size_t count = ((w - 1) / 2) * ((h - 1) / 2);
-    PyObject *result = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(6 * count));
+    PyObject *result = PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(9 * count));
     if (result == nullptr) {
         PyBuffer_Release(&picture);
         return nullptr;
@@ -720,6 +729,7 @@ PyObject *contrastMap(PyObject *, PyObject *args)
     const bool done = withoutInterpreterLock([&] {
         steps::contrastMap(rgb, rgb + 1, rgb + 2, 3, w, h, steps::ratioTable(1.0, 0.0), out, out + count,
                            out + 2 * count);
+        steps::halvedColour(rgb, rgb + 1, rgb + 2, 3, w, h, reinterpret_cast<std::uint8_t *>(out + 3 * count));
     });
     PyBuffer_Release(&picture);
     if (!done) {

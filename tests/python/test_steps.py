@@ -31,21 +31,25 @@ def even(picture, exponent=1.0):
     return np.frombuffer(_steps.even_background(picture, width, height, exponent), np.uint8).reshape(picture.shape)
 
 
-def contrast_bytes(contrast, peak=None, tint=None):
+def contrast_bytes(contrast, peak=None, tint=None, colour=None):
     """The planes classify_ink reads: smoothed contrast, peak and (when given) tint, uint16 (1.0 is
-    black)."""
+    black), then (when given, with the tint) the halved colour before whitening, RGB bytes."""
     peak = contrast if peak is None else peak
     planes = np.stack([contrast, peak] + ([] if tint is None else [tint])).clip(0, 1)
-    return np.round(planes * 65535).astype(np.uint16).tobytes()
+    data = np.round(planes * 65535).astype(np.uint16).tobytes()
+    return data if colour is None else data + np.ascontiguousarray(colour, np.uint8).tobytes()
 
 
-def classify(picture, contrast=None, peak=None, exponent=1.0, knee=0.0, sensitivity=1.0, tint=None, **overrides):
+def classify(
+    picture, contrast=None, peak=None, exponent=1.0, knee=0.0, sensitivity=1.0, tint=None, colour=None, **overrides
+):
     """Classes of picture, deciding on contrast (by default 1 - the darkest sample / 255)."""
     height, width = picture.shape[:2]
     if contrast is None:
         contrast = 1 - picture.min(axis=2) / 255
     rules = dataclasses.replace(INK_RULES, **overrides)
-    codes, histogram = classify_inks(picture, contrast_bytes(contrast, peak, tint), exponent, knee, sensitivity, rules)
+    map_bytes = contrast_bytes(contrast, peak, tint, colour)
+    codes, histogram = classify_inks(picture, map_bytes, exponent, knee, sensitivity, rules)
     return (
         np.frombuffer(codes, np.uint8).reshape(height, width),
         np.frombuffer(histogram, np.float64).reshape(HUE_BINS + 1, FIELDS),
@@ -185,6 +189,20 @@ def test_classify_draws_a_pale_printed_rule_narrower_than_a_short_stroke_of_its_
     assert (codes[11, 5:115] > 0).all() and pale_of(codes[11, 5:115]).all()  # the rule, pale ...
     assert (codes[10, 20:100] == 0).all() and (codes[12, 20:100] == 0).all()  # ... without its flanks
     assert (codes[28:31, 42:58] > 0).all()  # a short stroke keeps them
+
+
+def test_classify_reads_the_colour_of_whitened_ink_from_before_the_whitening():
+    # The module whitened a pale blue stroke (its green and blue passed the background cut): its
+    # hue is read in the halved colour from before, where there is one; else it is grey.
+    contrast = np.zeros((20, 60))
+    contrast[8:11, 5:55] = 0.2
+    tint = np.where(contrast > 0, 0.18, 0.0)
+    colour = np.full((20, 60, 3), 255, np.uint8)
+    colour[8:11, 5:55] = (204, 222, 250)
+    codes, _ = classify(white(20, 60), contrast, tint=tint, colour=colour)
+    assert (bins_of(codes[8:11, 5:55]) == int(hue_of((204, 222, 250)) // 5)).all()
+    codes, _ = classify(white(20, 60), contrast, tint=tint)
+    assert (codes[8:11, 5:55] > 0).all() and (bins_of(codes[8:11, 5:55]) == NEUTRAL_BIN).all()
 
 
 def test_classify_keeps_filled_areas_whole_and_full():
