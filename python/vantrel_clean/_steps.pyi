@@ -49,7 +49,8 @@ def classify_ink(
     /,
 ) -> tuple[bytes, bytes]:
     """One class code per pixel (see FIRST_CODE) and the histogram of the classes (HUE_BINS + 1
-    rows of HISTOGRAM_FIELDS float64), ink decided on the contrast map."""
+    rows of HISTOGRAM_FIELDS float64), ink decided on the contrast map (two planes, three with the
+    tint, or all of it as even_into_module returns it)."""
 
 def vote_inks(indexes: Picture, width: int, height: int, radius: int, lookup: Picture | None = None, /) -> bytes:
     """Every pixel's palette index, each ink pixel with the ink most of its (2 * radius + 1)-square
@@ -61,8 +62,10 @@ def even_into_module(
 ) -> bytearray | None:
     """The picture (the vantrel module's width x height, interleaved RGB) evened like
     even_background and written into the module's input planes, as SetData would split it; with
-    contrast, returns its contrast map: two planes of the halved size, uint16 a pixel (0 paper,
-    65535 black), the contrast smoothed as the module halves, then the peak under each pixel."""
+    contrast, returns its contrast map: three planes of the halved size, uint16 a pixel (0 paper,
+    65535 black), the contrast smoothed as the module halves, the peak under each pixel, then the
+    tint (the darkest sample's contrast less the lightest's, smoothed as the contrast); then the
+    evened picture halved as the module halves it but not whitened, interleaved RGB bytes."""
 
 def module_output(exact: bool, /) -> bytearray:
     """The vantrel module's output planes interleaved: samples as they are (exact) or with 0

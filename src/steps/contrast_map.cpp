@@ -1,5 +1,5 @@
-// A row of contrasts per input row, three rows at a time summed 1-2-1 down, then 1-2-1 across
-// at every odd column; the largest of the nine beside it. Output rows are shared among the cores.
+// A row of contrasts (and tints) per input row, three rows at a time summed 1-2-1 down, then 1-2-1
+// across at every odd column; the largest of the nine beside it. Output rows are shared among the cores.
 #include "contrast_map.hpp"
 
 #include "row_ranges.hpp"
@@ -10,20 +10,30 @@ namespace steps {
 
 namespace {
 
-// One input row's contrasts, the stride a constant for the compiler.
+// One input row's contrasts and tints (the darkest sample's contrast less the lightest's), the
+// stride a constant for the compiler.
 template <std::size_t Stride>
 void contrastRow(const std::uint8_t *__restrict r, const std::uint8_t *__restrict g, const std::uint8_t *__restrict b,
-                 std::size_t width, const float *__restrict table, float *__restrict row)
+                 std::size_t width, const float *__restrict table, std::uint8_t *__restrict darkest,
+                 std::uint8_t *__restrict lightest, float *__restrict row, float *__restrict tint)
 {
-    for (std::size_t x = 0; x < width; ++x)
-        row[x] = table[std::min({r[Stride * x], g[Stride * x], b[Stride * x]})];
+    // The darkest and lightest samples first (bytes, vectorised), then their contrasts.
+    for (std::size_t x = 0; x < width; ++x) {
+        darkest[x] = std::min({r[Stride * x], g[Stride * x], b[Stride * x]});
+        lightest[x] = std::max({r[Stride * x], g[Stride * x], b[Stride * x]});
+    }
+    for (std::size_t x = 0; x < width; ++x) {
+        const float dark = table[darkest[x]];
+        row[x] = dark;
+        tint[x] = dark - table[lightest[x]];
+    }
 }
 
 } // namespace
 
 void contrastMap(const std::uint8_t *red, const std::uint8_t *green, const std::uint8_t *blue, std::size_t stride,
                  std::size_t width, std::size_t height, const std::array<float, 256> &ratios, std::uint16_t *out,
-                 std::uint16_t *peak)
+                 std::uint16_t *peak, std::uint16_t *tint)
 {
     const std::size_t outWidth = (width - 1) / 2, outHeight = (height - 1) / 2;
     std::array<float, 256> contrastOf{};
@@ -31,15 +41,24 @@ void contrastMap(const std::uint8_t *red, const std::uint8_t *green, const std::
         contrastOf[i] = (1.0f - ratios[i]) * float(kContrastSteps);
     forRowRanges(outHeight, 3 * width * 2, [&](std::size_t firstRow, std::size_t lastRow) {
         std::vector<float> rows[3] = {std::vector<float>(width), std::vector<float>(width), std::vector<float>(width)};
-        std::vector<float> down(width), most(width);
+        std::vector<float> tints[3] = {std::vector<float>(width), std::vector<float>(width), std::vector<float>(width)};
+        std::vector<float> down(width), most(width), tintDown(width);
+        std::vector<std::uint8_t> darkest(width), lightest(width);
         const float *table = contrastOf.data();
         for (std::size_t i = firstRow; i < lastRow; ++i) {
-            for (std::size_t k = 0; k < 3; ++k) {
+            // The bottom row of the last output row is this one's top: only two rows are new.
+            if (i > firstRow) {
+                std::swap(rows[0], rows[2]);
+                std::swap(tints[0], tints[2]);
+            }
+            for (std::size_t k = i > firstRow ? 1 : 0; k < 3; ++k) {
                 const std::size_t first = stride * width * (2 * i + k);
                 if (stride == 1)
-                    contrastRow<1>(red + first, green + first, blue + first, width, table, rows[k].data());
+                    contrastRow<1>(red + first, green + first, blue + first, width, table, darkest.data(),
+                                   lightest.data(), rows[k].data(), tints[k].data());
                 else
-                    contrastRow<3>(red + first, green + first, blue + first, width, table, rows[k].data());
+                    contrastRow<3>(red + first, green + first, blue + first, width, table, darkest.data(),
+                                   lightest.data(), rows[k].data(), tints[k].data());
             }
             const float *__restrict top = rows[0].data(), *__restrict middle = rows[1].data(),
                                     *__restrict bottom = rows[2].data();
@@ -54,6 +73,18 @@ void contrastMap(const std::uint8_t *red, const std::uint8_t *green, const std::
                 target[j] = std::uint16_t(std::clamp(value + 0.5f, 0.0f, float(kContrastSteps)));
                 const float darkest = std::max({largest[2 * j], largest[2 * j + 1], largest[2 * j + 2]});
                 peakTarget[j] = std::uint16_t(std::clamp(darkest + 0.5f, 0.0f, float(kContrastSteps)));
+            }
+            if (tint == nullptr)
+                continue;
+            const float *__restrict tintTop = tints[0].data(), *__restrict tintMiddle = tints[1].data(),
+                                    *__restrict tintBottom = tints[2].data();
+            float *__restrict tintSum = tintDown.data();
+            for (std::size_t x = 0; x < width; ++x)
+                tintSum[x] = tintTop[x] + 2 * tintMiddle[x] + tintBottom[x];
+            std::uint16_t *__restrict tintTarget = tint + outWidth * i;
+            for (std::size_t j = 0; j < outWidth; ++j) {
+                const float value = (tintSum[2 * j] + 2 * tintSum[2 * j + 1] + tintSum[2 * j + 2]) / 16;
+                tintTarget[j] = std::uint16_t(std::clamp(value + 0.5f, 0.0f, float(kContrastSteps)));
             }
         }
     });

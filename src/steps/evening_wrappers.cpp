@@ -4,6 +4,7 @@
 
 #include "contrast_map.hpp"
 #include "even_background.hpp"
+#include "halved_colour.hpp"
 #include "step_checks.hpp"
 
 namespace steps {
@@ -45,14 +46,16 @@ PyObject *wrapContrastMap(PyObject *, PyObject *args)
     }
     const std::size_t w = std::size_t(width), h = std::size_t(height);
     const std::size_t count = ((w - 1) / 2) * ((h - 1) / 2);
-    NewObject result(PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(4 * count)));
+    NewObject result(PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(9 * count)));
     if (result.object == nullptr)
         return nullptr;
     const auto *rgb = static_cast<const std::uint8_t *>(picture.view.buf);
     auto *out = reinterpret_cast<std::uint16_t *>(PyByteArray_AS_STRING(result.object));
     // A picture that was not evened: its bytes are its ratios to white paper.
-    if (!runStep(Lock::Release,
-                 [&] { contrastMap(rgb, rgb + 1, rgb + 2, 3, w, h, ratioTable(1.0, 0.0), out, out + count); }))
+    if (!runStep(Lock::Release, [&] {
+            contrastMap(rgb, rgb + 1, rgb + 2, 3, w, h, ratioTable(1.0, 0.0), out, out + count, out + 2 * count);
+            halvedColour(rgb, rgb + 1, rgb + 2, 3, w, h, reinterpret_cast<std::uint8_t *>(out + 3 * count));
+        }))
         return nullptr;
     return result.release();
 }

@@ -4,11 +4,13 @@
 #include "ink_classes.hpp"
 
 #include "contrast_map.hpp"
+#include "ink_neutral.hpp"
 #include "printed_rules.hpp"
 #include "row_ranges.hpp"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -37,10 +39,29 @@ struct LinearTable {
 
 const LinearTable linear;
 
+// The cube root of t > 0 to about 1e-11, a few times faster than std::cbrt: a first guess from
+// the float's exponent and mantissa bits (within about 6 %), then two of Halley's steps, each
+// cubing the error (6e-2, 2e-4, 1e-11), one division each.
+double cubeRoot(double t)
+{
+    std::uint32_t bits;
+    const float single = float(t);
+    std::memcpy(&bits, &single, sizeof bits);
+    bits = bits / 3 + 709921077u; // a third of the exponent, with the bias kept
+    float guess;
+    std::memcpy(&guess, &bits, sizeof guess);
+    double y = guess;
+    for (int step = 0; step < 2; ++step) {
+        const double cube = y * y * y;
+        y *= (cube + 2 * t) / (2 * cube + t);
+    }
+    return y;
+}
+
 double labCurve(double t)
 {
     constexpr double delta = 6.0 / 29.0;
-    return t > delta * delta * delta ? std::cbrt(t) : t / (3 * delta * delta) + 4.0 / 29.0;
+    return t > delta * delta * delta ? cubeRoot(t) : t / (3 * delta * delta) + 4.0 / 29.0;
 }
 
 std::uint16_t steps16(float contrast)
@@ -87,13 +108,19 @@ std::vector<Value> largestAround(const Value *values, std::size_t width, std::si
 {
     std::vector<Value> across(width * height), result(width * height);
     forRowRanges(height, width * (2 * radius + 1), [&](std::size_t firstRow, std::size_t lastRow) {
-        for (std::size_t y = firstRow; y < lastRow; ++y)
-            for (std::size_t x = 0; x < width; ++x) {
-                Value most = 0;
-                for (std::size_t xx = x > radius ? x - radius : 0; xx <= std::min(x + radius, width - 1); ++xx)
-                    most = std::max(most, values[xx + width * y]);
-                across[x + width * y] = most;
+        for (std::size_t y = firstRow; y < lastRow; ++y) {
+            // One shifted max per offset, each a plain loop over the row: the clipped border is
+            // where a shift runs out of pixels, so no bounds are checked inside.
+            const Value *__restrict in = values + width * y;
+            Value *__restrict out = &across[width * y];
+            std::copy(in, in + width, out);
+            for (std::size_t shift = 1; shift <= radius && shift < width; ++shift) {
+                for (std::size_t x = 0; x + shift < width; ++x)
+                    out[x] = std::max(out[x], in[x + shift]);
+                for (std::size_t x = shift; x < width; ++x)
+                    out[x] = std::max(out[x], in[x - shift]);
             }
+        }
     });
     forRowRanges(height, width * (2 * radius + 1), [&](std::size_t firstRow, std::size_t lastRow) {
         for (std::size_t y = firstRow; y < lastRow; ++y) {
@@ -173,9 +200,16 @@ std::vector<BlockThresholds> blockThresholds(const std::uint16_t *contrast, std:
     return thresholds;
 }
 
-void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const std::uint16_t *peak, std::size_t width,
-                 std::size_t height, const InkRules &rules, std::uint8_t *codes, InkHistogram &histogram)
+void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const std::uint16_t *peak,
+                 const std::uint16_t *tint, const std::uint8_t *colour, std::size_t width, std::size_t height,
+                 const InkRules &rules, std::uint8_t *codes, InkHistogram &histogram)
 {
+    const float tintWeight = rules.tintWeight;
+    // A coloured stroke stands out by its colour as well as by its darkness: its seed and sure
+    // contrast count its tint (grey show-through and paper have none).
+    auto standing = [&](std::size_t i) {
+        return tint == nullptr ? float(contrast[i]) : float(contrast[i]) + tintWeight * float(tint[i]);
+    };
     const std::size_t count = width * height;
     const std::size_t across = (width + kNoiseBlock - 1) / kNoiseBlock;
     const std::vector<BlockThresholds> thresholds = blockThresholds(contrast, width, height, rules);
@@ -204,25 +238,54 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         }
     });
     const std::vector<std::uint8_t> nearEdge = largestAround(marks.data(), width, height, kEdgeReach);
-    const std::uint16_t sure = steps16(rules.sureContrast);
-    for (std::size_t y = 0; y < height; ++y) {
-        const BlockThresholds *row = &thresholds[across * (y / kNoiseBlock)];
-        for (std::size_t x = 0; x < width; ++x) {
-            const std::size_t i = x + width * y;
-            marks[i] =
-                contrast[i] >= sure || (nearEdge[i] && contrast[i] >= row[x / kNoiseBlock].low) ? kPossible : kPaper;
+    const float sure = float(steps16(rules.sureContrast));
+    forRowRanges(height, width * 4, [&](std::size_t firstRow, std::size_t lastRow) {
+        // A row at a time, one noise block's stretch at a time: plain loops over local pointers,
+        // with or without the tint.
+        for (std::size_t y = firstRow; y < lastRow; ++y) {
+            const BlockThresholds *row = &thresholds[across * (y / kNoiseBlock)];
+            for (std::size_t x0 = 0; x0 < width; x0 += kNoiseBlock) {
+                const std::size_t n = std::min(kNoiseBlock, width - x0), first = x0 + width * y;
+                const std::uint16_t low = row[x0 / kNoiseBlock].low;
+                const std::uint16_t *__restrict own = contrast + first;
+                const std::uint8_t *__restrict edge = nearEdge.data() + first;
+                std::uint8_t *__restrict mark = marks.data() + first;
+                if (tint == nullptr) {
+                    for (std::size_t x = 0; x < n; ++x)
+                        mark[x] = float(own[x]) >= sure || (edge[x] != 0 && own[x] >= low) ? kPossible : kPaper;
+                } else {
+                    const std::uint16_t *__restrict tinted = tint + first;
+                    for (std::size_t x = 0; x < n; ++x)
+                        mark[x] =
+                            float(own[x]) + tintWeight * float(tinted[x]) >= sure || (edge[x] != 0 && own[x] >= low)
+                                ? kPossible
+                                : kPaper;
+                }
+            }
         }
-    }
+    });
 
     const std::uint16_t fullContrast = steps16(rules.fullContrast), fullJoin = steps16(rules.fullJoin);
     std::array<std::uint8_t, 256> untone{};
     for (std::size_t i = 0; i < 256; ++i)
         untone[i] = std::uint8_t(rules.ratios[i] * 255.0f + 0.5f);
+    // Hues are judged from the picture's own neutral point for ink, and its own cut for grey.
+    const InkNeutral neutral = inkNeutral(rgb, contrast, count, untone, fullContrast, rules.chromaCut);
+    auto inkLab = [&](const std::uint8_t *sample) {
+        return neutralised(labOf(untone[sample[0]], untone[sample[1]], untone[sample[2]]), neutral);
+    };
+    // A pixel the module whitened is read in the halved colour from before the whitening, when
+    // there is one; without it, it carries no colour of its own.
+    auto whitened = [&](std::size_t i) { return (rgb[3 * i] & rgb[3 * i + 1] & rgb[3 * i + 2]) == 255; };
+    auto sampleOf = [&](std::size_t i) { return colour != nullptr && whitened(i) ? colour + 3 * i : rgb + 3 * i; };
+    auto colourless = [&](std::size_t i) { return colour == nullptr && whitened(i); };
     std::vector<std::uint8_t> strokeBins(count);
     std::vector<std::size_t> stroke, dark;
     for (std::size_t start = 0; start < count; ++start) {
-        if (marks[start] != kPossible)
-            continue;
+        // The next unvisited possible pixel: a plain search, which the library vectorises.
+        start = std::size_t(std::find(marks.begin() + std::ptrdiff_t(start), marks.end(), kPossible) - marks.begin());
+        if (start == count)
+            break;
         // Grow the stroke; note whether it holds a seed.
         stroke.clear();
         stroke.push_back(start);
@@ -230,7 +293,7 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         bool seeded = false;
         for (std::size_t head = 0; head < stroke.size(); ++head) {
             const std::size_t here = stroke[head];
-            seeded |= contrast[here] >= blockOf(here).seed;
+            seeded |= standing(here) >= float(blockOf(here).seed);
             forNeighbours(here, width, height, [&](std::size_t next) {
                 if (marks[next] == kPossible) {
                     marks[next] = kGrown;
@@ -283,10 +346,9 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         Lab all{0, 0, 0}, faint{0, 0, 0};
         std::size_t coloured = 0, pale = 0;
         for (std::size_t pixel : stroke) {
-            const std::uint8_t *sample = rgb + 3 * pixel;
-            if ((marks[pixel] != kPale && marks[pixel] != kFull) || (sample[0] & sample[1] & sample[2]) == 255)
+            if ((marks[pixel] != kPale && marks[pixel] != kFull) || colourless(pixel))
                 continue;
-            const Lab lab = labOf(untone[sample[0]], untone[sample[1]], untone[sample[2]]);
+            const Lab lab = inkLab(sampleOf(pixel));
             all = {all.L + lab.L, all.a + lab.a, all.b + lab.b};
             ++coloured;
             if (marks[pixel] == kPale) {
@@ -296,8 +358,8 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
         }
         auto meanBin = [&](const Lab &sum, std::size_t n) {
             return n == 0 ? std::uint8_t(kNeutralBin)
-                          : std::uint8_t(
-                                hueBin({sum.L / double(n), sum.a / double(n), sum.b / double(n)}, rules.chromaCut / 2));
+                          : std::uint8_t(hueBin({sum.L / double(n), sum.a / double(n), sum.b / double(n)},
+                                                neutral.chromaCut / 2));
         };
         const std::uint8_t strokeBin = meanBin(all, coloured), paleBin = pale > 0 ? meanBin(faint, pale) : strokeBin;
         for (std::size_t pixel : stroke)
@@ -318,8 +380,9 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
     std::vector<std::size_t> line;
     std::vector<std::uint16_t> peaks;
     for (std::size_t start = 0; start < count; ++start) {
-        if (ruled[start] != 1)
-            continue;
+        start = std::size_t(std::find(ruled.begin() + std::ptrdiff_t(start), ruled.end(), 1) - ruled.begin());
+        if (start == count)
+            break;
         line.assign(1, start);
         ruled[start] = 2;
         for (std::size_t head = 0; head < line.size(); ++head)
@@ -334,9 +397,11 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
             peaks.push_back(peak[pixel]);
         if (medianOf(peaks) >= ruleCeiling)
             continue;
+        // A printed rule is drawn as narrow as it is printed: where it reaches ruleEdgeShare of its
+        // core, not the flanks that blur and the halving gave it.
         for (std::size_t pixel : line)
-            if (marks[pixel] == kFull)
-                marks[pixel] = float(contrast[pixel]) < rules.paleEdgeShare * float(nearest[pixel]) ? kDropped : kPale;
+            if (marks[pixel] == kFull || marks[pixel] == kPale)
+                marks[pixel] = float(contrast[pixel]) < rules.ruleEdgeShare * float(nearest[pixel]) ? kDropped : kPale;
     }
 
     histogram.fill(0.0);
@@ -352,10 +417,9 @@ void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const s
                 continue;
             }
             const bool pale = marks[i] == kPale;
-            const Lab lab = labOf(untone[rgb[3 * i]], untone[rgb[3 * i + 1]], untone[rgb[3 * i + 2]]);
-            std::size_t bin = hueBin(lab, rules.chromaCut);
-            const bool whitened = (rgb[3 * i] & rgb[3 * i + 1] & rgb[3 * i + 2]) == 255;
-            if (whitened || (pale && bin == kNeutralBin))
+            const Lab lab = inkLab(sampleOf(i));
+            std::size_t bin = hueBin(lab, neutral.chromaCut);
+            if (colourless(i) || (pale && bin == kNeutralBin))
                 bin = strokeBins[i];
             codes[i] = classCode(bin, pale);
             double *fields = &own[kHistogramFields * bin];

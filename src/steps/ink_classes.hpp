@@ -37,7 +37,9 @@ struct InkRules {
                                      // and darker; the cut falls for lighter pixels
     std::size_t ruleThickness = 4;   // a line at most this thick across or down ...
     std::size_t ruleLength = 48;     // ... and at least this long is a printed rule or grid line,
-    float ruleContrast = 0.55f;      // drawn pale when its median peak contrast is below this
+    float ruleContrast = 0.55f;      // drawn pale when its median peak contrast is below this,
+    float ruleEdgeShare = 0.5f;      // where it reaches this share of its core
+    float tintWeight = 1.0f;         // a stroke's seed and sure contrast count its tint this many times
 };
 
 // The paper's noise is measured in square blocks of this many pixels of the halved picture, and
@@ -76,9 +78,13 @@ std::vector<BlockThresholds> blockThresholds(const std::uint16_t *contrast, std:
 
 // Writes one class code per pixel of the interleaved picture rgb (width x height) into codes,
 // deciding ink on contrast and the tone on peak (width x height each, see contrast_map.hpp), and
-// fills histogram with the colours as they were before the tone curve. Allocates a mark per pixel
-// and a work list as long as the largest stroke.
-void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const std::uint16_t *peak, std::size_t width,
-                 std::size_t height, const InkRules &rules, std::uint8_t *codes, InkHistogram &histogram);
+// fills histogram with the colours as they were before the tone curve. tint (a third plane, see
+// contrast_map.hpp) and colour (the picture halved before the module whitened it, interleaved RGB,
+// see halved_colour.hpp) may be null: without tint, a stroke stands out by its darkness alone;
+// without colour, a pixel the module whitened takes its stroke's colour. Allocates a mark per
+// pixel and a work list as long as the largest stroke.
+void classifyInk(const std::uint8_t *rgb, const std::uint16_t *contrast, const std::uint16_t *peak,
+                 const std::uint16_t *tint, const std::uint8_t *colour, std::size_t width, std::size_t height,
+                 const InkRules &rules, std::uint8_t *codes, InkHistogram &histogram);
 
 } // namespace steps

@@ -34,12 +34,20 @@ void voteInks(const std::uint8_t *codes, const std::uint8_t *lookup, std::size_t
                 }
                 const std::size_t x0 = x > radius ? x - radius : 0, x1 = std::min(x + radius, width - 1);
                 std::size_t best = slotOf(own);
+                bool mixed = false;
                 for (std::size_t yy = y0; yy <= y1; ++yy)
                     for (std::size_t xx = x0; xx <= x1; ++xx) {
                         const std::uint8_t index = indexAt(xx, yy);
-                        if (index != kPaperCode)
+                        if (index != kPaperCode) {
                             weight[slotOf(index)] += isPale(index) ? 1 : 2;
+                            mixed |= slotOf(index) != best;
+                        }
                     }
+                if (!mixed) { // the window holds only this pixel's ink, most windows inside a stroke
+                    weight[best] = 0;
+                    out[x + width * y] = own;
+                    continue;
+                }
                 unsigned most = weight[best];
                 for (std::size_t yy = y0; yy <= y1; ++yy)
                     for (std::size_t xx = x0; xx <= x1; ++xx) {

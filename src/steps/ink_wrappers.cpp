@@ -70,7 +70,11 @@ PyObject *wrapClassifyInk(PyObject *, PyObject *args)
     auto *out = reinterpret_cast<std::uint8_t *>(PyBytes_AS_STRING(codes.object));
     const auto *planes = static_cast<const std::uint16_t *>(contrast.view.buf);
     if (!runStep(Lock::Release, [&] {
-            classifyInk(static_cast<const std::uint8_t *>(picture.view.buf), planes, planes + width * height,
+            const Py_ssize_t pixels = Py_ssize_t(width) * Py_ssize_t(height);
+            const bool withTint = contrast.view.len >= 6 * pixels, withColour = contrast.view.len == 9 * pixels;
+            classifyInk(static_cast<const std::uint8_t *>(picture.view.buf), planes, planes + pixels,
+                        withTint ? planes + 2 * pixels : nullptr,
+                        withColour ? reinterpret_cast<const std::uint8_t *>(planes + 3 * pixels) : nullptr,
                         std::size_t(width), std::size_t(height), rules, out, histogram);
         }))
         return nullptr;

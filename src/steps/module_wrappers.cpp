@@ -5,6 +5,7 @@
 
 #include "contrast_map.hpp"
 #include "even_background.hpp"
+#include "halved_colour.hpp"
 #include "interleave.hpp"
 #include "module_link.hpp"
 #include "step_checks.hpp"
@@ -32,7 +33,7 @@ PyObject *wrapEvenIntoModule(PyObject *, PyObject *args)
         return nullptr;
     const std::size_t width = std::size_t(planes.width), height = std::size_t(planes.height);
     const std::size_t halved = ((width - 1) / 2) * ((height - 1) / 2);
-    NewObject contrast(withContrast ? PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(4 * halved))
+    NewObject contrast(withContrast ? PyByteArray_FromStringAndSize(nullptr, Py_ssize_t(9 * halved))
                                     : Py_NewRef(Py_None));
     if (contrast.object == nullptr)
         return nullptr;
@@ -47,10 +48,13 @@ PyObject *wrapEvenIntoModule(PyObject *, PyObject *args)
             evenBackground(picture.samples, width, height, picture.pixelBytes, paper, makeToneTable(exponent, knee),
                            target);
             if (withContrast) {
-                // Taken before the module whitens the planes.
+                // Taken before the module whitens the planes: three planes of two bytes a pixel
+                // (contrast, peak, tint), then the halved colour, three bytes a pixel.
                 auto *out = reinterpret_cast<std::uint16_t *>(PyByteArray_AS_STRING(contrast.object));
                 contrastMap(planes.red, planes.green, planes.blue, 1, width, height, ratioTable(exponent, knee), out,
-                            out + halved);
+                            out + halved, out + 2 * halved);
+                halvedColour(planes.red, planes.green, planes.blue, 1, width, height,
+                             reinterpret_cast<std::uint8_t *>(out + 3 * halved));
             }
         }))
         return nullptr;

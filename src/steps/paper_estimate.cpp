@@ -156,15 +156,34 @@ std::vector<std::uint8_t> markPaper(const PaperEstimate &local, std::size_t radi
     Plane across(local.samples.size()), envelope(local.samples.size());
     maxPass(local.samples, across, w, h, false, std::ptrdiff_t(radius));
     maxPass(across, envelope, w, h, true, std::ptrdiff_t(radius));
+    // The page's own paper colour: the median of each channel over the small copy, most of which
+    // is paper. A tint against the envelope that is no tint against it is the page's own colour
+    // beside something brighter and greyer (glare, a lamp's white spot), not a tinted shape.
+    float pageColour[3];
+    {
+        std::vector<float> channel(w * h);
+        for (std::size_t c = 0; c < 3; ++c) {
+            for (std::size_t i = 0; i < w * h; ++i)
+                channel[i] = local.samples[3 * i + c];
+            const auto middle = channel.begin() + std::ptrdiff_t(channel.size() / 2);
+            std::nth_element(channel.begin(), middle, channel.end());
+            pageColour[c] = std::max(*middle, 1.0f);
+        }
+    }
     std::vector<std::uint8_t> paper(w * h);
     for (std::size_t i = 0; i < w * h; ++i) {
-        float least = 1, most = 0;
+        float least = 1, most = 0, leastOfPage = 1e9f, mostOfPage = 0;
         for (std::size_t c = 0; c < 3; ++c) {
             const float ratio = local.samples[3 * i + c] / std::max(envelope[3 * i + c], 1.0f);
             least = std::min(least, ratio);
             most = std::max(most, ratio);
+            const float ofPage = local.samples[3 * i + c] / pageColour[c];
+            leastOfPage = std::min(leastOfPage, ofPage);
+            mostOfPage = std::max(mostOfPage, ofPage);
         }
-        paper[i] = least >= darkest && most - least <= widestTint;
+        // The tint against the page's colour, as a share of the sample's brightest channel.
+        const bool tinted = most - least > widestTint && (mostOfPage - leastOfPage) > widestTint * mostOfPage;
+        paper[i] = least >= darkest && !tinted;
     }
     return paper;
 }

@@ -11,24 +11,26 @@ namespace {
 void markLinesAcross(const std::uint8_t *drawn, std::size_t width, std::size_t height, std::size_t maxThickness,
                      std::size_t minLength, std::uint8_t *rules)
 {
-    // Thin: the run of drawn pixels down through the pixel is short.
+    // Thin: the run of drawn pixels down through the pixel is short. The runs are followed row by
+    // row, one length per column, so that the mask is read in memory order; a run that ends
+    // short marks its pixels back up.
     std::vector<std::uint8_t> thin(width * height);
-    for (std::size_t x = 0; x < width; ++x) {
-        std::size_t y = 0;
-        while (y < height) {
-            if (!drawn[x + width * y]) {
-                ++y;
+    std::vector<std::size_t> run(width, 0);
+    auto endRuns = [&](std::size_t y, const std::uint8_t *row) {
+        for (std::size_t x = 0; x < width; ++x) {
+            if (row != nullptr && row[x]) {
+                ++run[x];
                 continue;
             }
-            std::size_t end = y;
-            while (end < height && drawn[x + width * end])
-                ++end;
-            if (end - y <= maxThickness)
-                for (std::size_t k = y; k < end; ++k)
+            if (run[x] > 0 && run[x] <= maxThickness)
+                for (std::size_t k = y - run[x]; k < y; ++k)
                     thin[x + width * k] = 1;
-            y = end;
+            run[x] = 0;
         }
-    }
+    };
+    for (std::size_t y = 0; y < height; ++y)
+        endRuns(y, drawn + width * y);
+    endRuns(height, nullptr);
     // A line may step a row up or down: along each row, a run of columns holding a thin pixel in
     // the row or the rows beside it.
     std::vector<std::uint8_t> band(width);
@@ -54,6 +56,20 @@ void markLinesAcross(const std::uint8_t *drawn, std::size_t width, std::size_t h
     }
 }
 
+// Writes the width x height mask in, transposed, to out (height x width), in tiles that stay
+// in the cache on both sides.
+void transposeInto(const std::uint8_t *in, std::size_t width, std::size_t height, std::uint8_t *out)
+{
+    constexpr std::size_t kTile = 64;
+    for (std::size_t y0 = 0; y0 < height; y0 += kTile)
+        for (std::size_t x0 = 0; x0 < width; x0 += kTile) {
+            const std::size_t y1 = std::min(y0 + kTile, height), x1 = std::min(x0 + kTile, width);
+            for (std::size_t x = x0; x < x1; ++x)
+                for (std::size_t y = y0; y < y1; ++y)
+                    out[y + height * x] = in[x + width * y];
+        }
+}
+
 } // namespace
 
 std::vector<std::uint8_t> printedRules(const std::uint8_t *drawn, std::size_t width, std::size_t height,
@@ -62,13 +78,12 @@ std::vector<std::uint8_t> printedRules(const std::uint8_t *drawn, std::size_t wi
     std::vector<std::uint8_t> rules(width * height);
     markLinesAcross(drawn, width, height, maxThickness, minLength, rules.data());
     std::vector<std::uint8_t> turned(width * height), turnedRules(width * height);
-    for (std::size_t y = 0; y < height; ++y)
-        for (std::size_t x = 0; x < width; ++x)
-            turned[y + height * x] = drawn[x + width * y];
+    transposeInto(drawn, width, height, turned.data());
     markLinesAcross(turned.data(), height, width, maxThickness, minLength, turnedRules.data());
-    for (std::size_t y = 0; y < height; ++y)
-        for (std::size_t x = 0; x < width; ++x)
-            rules[x + width * y] |= turnedRules[y + height * x];
+    std::vector<std::uint8_t> back(width * height);
+    transposeInto(turnedRules.data(), height, width, back.data());
+    for (std::size_t i = 0; i < width * height; ++i)
+        rules[i] |= back[i];
     return rules;
 }
 

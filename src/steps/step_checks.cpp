@@ -45,11 +45,16 @@ bool requireKnee(double knee, const char *function)
 
 bool requireContrast(const Py_buffer &contrast, long long width, long long height, const char *function)
 {
-    if (width >= 1 && height >= 1 && width <= PY_SSIZE_T_MAX / 4 / height &&
-        contrast.len == 4 * Py_ssize_t(width) * Py_ssize_t(height))
-        return true;
-    PyErr_Format(PyExc_ValueError, "%s: a %lld x %lld contrast map takes %lld bytes, not %zd", function, width, height,
-                 4 * width * height, contrast.len);
+    // Two planes (contrast, peak), or three with the tint, or those and the halved colour.
+    if (width >= 1 && height >= 1 && width <= PY_SSIZE_T_MAX / 9 / height) {
+        const Py_ssize_t pixels = Py_ssize_t(width) * Py_ssize_t(height);
+        if (contrast.len == 4 * pixels || contrast.len == 6 * pixels || contrast.len == 9 * pixels)
+            return true;
+    }
+    PyErr_Format(PyExc_ValueError,
+                 "%s: a %lld x %lld contrast map takes %lld bytes (or %lld with its tint, %lld with its colour too), "
+                 "not %zd",
+                 function, width, height, 4 * width * height, 6 * width * height, 9 * width * height, contrast.len);
     return false;
 }
 

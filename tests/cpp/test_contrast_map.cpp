@@ -1,5 +1,6 @@
-// The tone curve with its knee, its inverse, and the halved contrast map.
+// The tone curve with its knee, its inverse, the halved contrast map and the halved colour.
 #include "contrast_map.hpp"
+#include "halved_colour.hpp"
 #include "even_background.hpp"
 
 #include <gtest/gtest.h>
@@ -66,4 +67,53 @@ TEST(ContrastMap, InterleavedAndPlanarPicturesAgree)
     contrastMap(rgb.data(), rgb.data() + 1, rgb.data() + 2, 3, width, height, ratios, interleaved.data(),
                 interleaved.data() + 15);
     EXPECT_EQ(planar, interleaved);
+}
+
+TEST(ContrastMap, TintIsTheDarkestLessTheLightestChannelAndZeroForGrey)
+{
+    // Left half a red of half contrast in green and blue, right half a grey of the same contrast.
+    const std::size_t width = 13, height = 7;
+    std::vector<std::uint8_t> rgb(3 * width * height);
+    for (std::size_t y = 0; y < height; ++y)
+        for (std::size_t x = 0; x < width; ++x) {
+            std::uint8_t *pixel = &rgb[3 * (x + width * y)];
+            pixel[0] = x < 6 ? 255 : 128;
+            pixel[1] = pixel[2] = 128;
+        }
+    const std::array<float, 256> ratios = ratioTable(1.0);
+    const std::size_t count = 6 * 3;
+    std::vector<std::uint16_t> smooth(count), peak(count), tint(count);
+    contrastMap(rgb.data(), rgb.data() + 1, rgb.data() + 2, 3, width, height, ratios, smooth.data(), peak.data(),
+                tint.data());
+    const double half = kContrastSteps * (1.0 - 128.0 / 255.0);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_NEAR(smooth[6 * i + 0], half, 2); // both halves are as dark ...
+        EXPECT_NEAR(smooth[6 * i + 5], half, 2);
+        EXPECT_NEAR(tint[6 * i + 0], half, 2); // ... but only the red one is tinted
+        EXPECT_EQ(tint[6 * i + 5], 0);
+    }
+    std::vector<std::uint16_t> without(count);
+    contrastMap(rgb.data(), rgb.data() + 1, rgb.data() + 2, 3, width, height, ratios, without.data(), peak.data());
+    EXPECT_EQ(without, smooth); // the tint plane is optional and changes nothing else
+}
+
+TEST(HalvedColour, AveragesLikeTheModuleFromPlanesOrInterleavedSamples)
+{
+    const std::size_t width = 11, height = 9, outWidth = 5, outHeight = 4;
+    std::vector<std::uint8_t> rgb(3 * width * height), red(width * height), green(width * height), blue(width * height);
+    for (std::size_t i = 0; i < width * height; ++i) {
+        red[i] = rgb[3 * i] = std::uint8_t(200);
+        green[i] = rgb[3 * i + 1] = std::uint8_t((i / width) == 4 ? 0 : 240); // a dark line on row 4
+        blue[i] = rgb[3 * i + 2] = std::uint8_t(i * 5);
+    }
+    std::vector<std::uint8_t> planar(3 * outWidth * outHeight), interleaved(3 * outWidth * outHeight);
+    halvedColour(red.data(), green.data(), blue.data(), 1, width, height, planar.data());
+    halvedColour(rgb.data(), rgb.data() + 1, rgb.data() + 2, 3, width, height, interleaved.data());
+    EXPECT_EQ(planar, interleaved);
+    for (std::size_t j = 0; j < outWidth; ++j) {
+        EXPECT_EQ(planar[3 * j], 200);                      // a flat channel stays as it is
+        EXPECT_EQ(planar[3 * (outWidth * 1 + j) + 1], 180); // row 4 weighs a quarter in rows 2-4 ...
+        EXPECT_EQ(planar[3 * (outWidth * 2 + j) + 1], 180); // ... and in rows 4-6
+        EXPECT_EQ(planar[3 * (outWidth * 3 + j) + 1], 240); // rows 6-8 are clear of it
+    }
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -46,4 +48,34 @@ TEST(BlockThresholds, ABlockFullOfInkTakesItsNeighboursNoise)
     const BlockThresholds middle = blockThresholds(contrast.data(), width, height, rules)[4];
     // Its paper level is capped, its spread the median of the clean blocks around it.
     EXPECT_LE(float(middle.seed) / kContrastSteps, 0.03f + rules.seedFloor + 1e-3f);
+}
+
+TEST(LabOf, MatchesTheTextbookConversionAcrossTheCube)
+{
+    // CIELAB by the formula with std::cbrt, against the fast cube root the classifier uses.
+    auto reference = [](int red, int green, int blue) {
+        auto linear = [](int byte) {
+            const double c = byte / 255.0;
+            return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        const double r = linear(red), g = linear(green), b = linear(blue);
+        const double x = (0.4124564 * r + 0.3575761 * g + 0.1804375 * b) / 0.95047;
+        const double y = 0.2126729 * r + 0.7151522 * g + 0.0721750 * b;
+        const double z = (0.0193339 * r + 0.1191920 * g + 0.9503041 * b) / 1.08883;
+        auto f = [](double t) {
+            constexpr double delta = 6.0 / 29.0;
+            return t > delta * delta * delta ? std::cbrt(t) : t / (3 * delta * delta) + 4.0 / 29.0;
+        };
+        return Lab{116 * f(y) - 16, 500 * (f(x) - f(y)), 200 * (f(y) - f(z))};
+    };
+    for (int red = 0; red < 256; red += 5)
+        for (int green = 0; green < 256; green += 5)
+            for (int blue = 0; blue < 256; blue += 5) {
+                const Lab fast = labOf(std::uint8_t(red), std::uint8_t(green), std::uint8_t(blue));
+                const Lab exact = reference(red, green, blue);
+                ASSERT_NEAR(fast.L, exact.L, 1e-9) << red << " " << green << " " << blue;
+                ASSERT_NEAR(fast.a, exact.a, 1e-9);
+                ASSERT_NEAR(fast.b, exact.b, 1e-9);
+            }
+    EXPECT_NEAR(labOf(255, 255, 255).L, 100.0, 1e-5);
 }

@@ -48,6 +48,20 @@ TEST(PaperEstimate, DarkAndTintedAreasAreNotPaperButShadowsAre)
     EXPECT_EQ(paper[2 + 60 * 35], 1);
 }
 
+TEST(PaperEstimate, BluishBoardBesideAWhiteGlareSpotIsPaperButATintedBoxOnItIsNot)
+{
+    // Against the glare's white, the board beside it differs in tint by 0.08: it is still the
+    // board's own colour. A light red box on the board is tinted against both.
+    PaperEstimate picture = flat(80, 60, 215, 228, 240);
+    paint(picture, 30, 20, 50, 40, 252, 252, 252); // a glare spot
+    paint(picture, 60, 45, 75, 55, 235, 190, 195); // a light red box
+    const std::vector<std::uint8_t> paper = markPaper(picture, kEnvelopeRadius, kDarkestPaper, kWidestPaperTint);
+    EXPECT_EQ(paper[25 + 80 * 30], 1); // beside the glare
+    EXPECT_EQ(paper[55 + 80 * 30], 1);
+    EXPECT_EQ(paper[40 + 80 * 30], 1); // the glare itself
+    EXPECT_EQ(paper[67 + 80 * 50], 0); // the box
+}
+
 TEST(PaperEstimate, HolesFillFromThePaperAroundThem)
 {
     PaperEstimate picture = flat(64, 48, 200, 210, 220);

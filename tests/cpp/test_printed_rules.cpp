@@ -48,3 +48,27 @@ TEST(PrintedRules, FollowASlightSlopeAndIgnoreShortOrThickLines)
     EXPECT_EQ(rules[20 + kWidth * 6], 0);
     EXPECT_EQ(rules[60 + kWidth * 70], 0);
 }
+
+TEST(PrintedRules, LinesAtThePicturesEdgesOnAPictureWiderThanATile)
+{
+    // 150 x 70: the transposed passes cross tiles of 64 and a partial last tile; the lines lie
+    // on the first and last rows and columns, where a run ends at the picture's edge.
+    constexpr std::size_t width = 150, height = 70;
+    std::vector<std::uint8_t> mask(width * height);
+    for (std::size_t x = 0; x < width; ++x) {
+        mask[x] = 1;                        // the first row
+        mask[x + width * (height - 1)] = 1; // the last row
+        mask[x + width * (height - 2)] = 1; // two rows thick there
+    }
+    for (std::size_t y = 0; y < height; ++y)
+        mask[width - 1 + width * y] = 1; // the last column
+    for (std::size_t y = 10; y < 60; ++y)
+        for (std::size_t x = 20; x < 26; ++x)
+            mask[x + width * y] = 1; // a bar six pixels wide and fifty long
+    const std::vector<std::uint8_t> rules = printedRules(mask.data(), width, height, 4, 40);
+    EXPECT_EQ(rules[75], 1);
+    EXPECT_EQ(rules[75 + width * (height - 1)], 1);
+    EXPECT_EQ(rules[75 + width * (height - 2)], 1);
+    EXPECT_EQ(rules[width - 1 + width * 35], 1);
+    EXPECT_EQ(rules[22 + width * 35], 0); // six pixels across and fifty down: a stroke, not a line
+}

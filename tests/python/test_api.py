@@ -332,7 +332,7 @@ def test_colour_default_keeps_each_ink_in_its_own_colour():
     paper = np.ones(result.shape[:2], bool)
     for row in rows.values():
         paper[row // 2 - 1 : row // 2 + 4] = False
-    paper[14::20] = False  # the rules
+    paper[14::20] = paper[15::20] = False  # the rules, one pixel high between two output rows
     paper[108:118] = False
     assert (result[paper] == 255).all()  # paper white, the specks gone
     rules = result[15::20][:, 5:155]

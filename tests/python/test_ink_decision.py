@@ -149,10 +149,22 @@ def test_evening_returns_the_contrast_map_of_the_halved_picture():
             contrast = _steps.even_into_module(picture, 1.5, 0.04, True)
         finally:
             vantrel.Cleanup()
-    smooth, peak = np.frombuffer(contrast, np.uint16).reshape(2, 10, 15) / 65535
+    smooth, peak, tint = np.frombuffer(contrast, np.uint16, 3 * 150).reshape(3, 10, 15) / 65535
+    colour = np.frombuffer(contrast, np.uint8, offset=6 * 150).reshape(10, 15, 3)
     assert smooth[5, 4:12] == pytest.approx(0.9, abs=0.03) and peak[5, 4:12] == pytest.approx(0.9, abs=0.03)
     assert (smooth[:3] < 0.01).all() and (peak[:3] < 0.01).all()
-    plain = np.frombuffer(_steps.contrast_map(picture, 31, 21), np.uint16).reshape(2, 10, 15) / 65535
+    assert (tint < 0.01).all()  # grey ink and paper have no tint
+    assert (colour[:3] > 250).all()  # the halved colour before whitening: paper evened to white ...
+    assert (colour[5, 4:12] < 40).all()  # ... and the stroke's dark samples
+    map_bytes = _steps.contrast_map(picture, 31, 21)
+    plain = np.frombuffer(map_bytes, np.uint16, 3 * 150).reshape(3, 10, 15) / 65535
+    # Without evening, the halved colour is the picture's own, halved as the module halves.
+    plain_colour = np.frombuffer(map_bytes, np.uint8, offset=6 * 150).reshape(10, 15, 3)
+    kernel = np.array([1, 2, 1])
+    expected = (
+        np.einsum("i,j,ijc->c", kernel, kernel, picture[8:11, 14:17].astype(int)) / 16
+    )  # rows 8-10, columns 14-16
+    assert plain_colour[4, 7] == pytest.approx(expected, abs=0.51)
     assert plain[0, 5, 8] == pytest.approx(1 - 24 / 255, abs=0.01)  # against white, not its paper
     assert plain[0, 0, 0] == pytest.approx(1 - 240 / 255, abs=0.01)
 

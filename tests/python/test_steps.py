@@ -31,22 +31,25 @@ def even(picture, exponent=1.0):
     return np.frombuffer(_steps.even_background(picture, width, height, exponent), np.uint8).reshape(picture.shape)
 
 
-def contrast_bytes(contrast, peak=None):
-    """The two planes classify_ink reads: smoothed contrast and peak, uint16 (1.0 is black)."""
+def contrast_bytes(contrast, peak=None, tint=None, colour=None):
+    """The planes classify_ink reads: smoothed contrast, peak and (when given) tint, uint16 (1.0 is
+    black), then (when given, with the tint) the halved colour before whitening, RGB bytes."""
     peak = contrast if peak is None else peak
-    planes = np.stack([contrast, peak]).clip(0, 1)
-    return np.round(planes * 65535).astype(np.uint16).tobytes()
+    planes = np.stack([contrast, peak] + ([] if tint is None else [tint])).clip(0, 1)
+    data = np.round(planes * 65535).astype(np.uint16).tobytes()
+    return data if colour is None else data + np.ascontiguousarray(colour, np.uint8).tobytes()
 
 
-def classify(picture, contrast=None, peak=None, exponent=1.0, knee=0.0, sensitivity=1.0, **overrides):
+def classify(
+    picture, contrast=None, peak=None, exponent=1.0, knee=0.0, sensitivity=1.0, tint=None, colour=None, **overrides
+):
     """Classes of picture, deciding on contrast (by default 1 - the darkest sample / 255)."""
     height, width = picture.shape[:2]
     if contrast is None:
         contrast = 1 - picture.min(axis=2) / 255
     rules = dataclasses.replace(INK_RULES, **overrides)
-    codes, histogram = classify_inks(
-        picture, contrast_bytes(contrast, peak), InkDecision(exponent, knee, sensitivity, rules)
-    )
+    map_bytes = contrast_bytes(contrast, peak, tint, colour)
+    codes, histogram = classify_inks(picture, map_bytes, InkDecision(exponent, knee, sensitivity, rules))
     return (
         np.frombuffer(codes, np.uint8).reshape(height, width),
         np.frombuffer(histogram, np.float64).reshape(HUE_BINS + 1, FIELDS),
@@ -154,6 +157,54 @@ def test_classify_drops_blurred_show_through_and_keeps_a_sharp_stroke_as_faint()
     assert (codes[19:22, 46:75] > 0).all()
 
 
+def test_classify_keeps_a_faint_coloured_stroke_by_its_tint_and_drops_a_grey_one():
+    # Both strokes are as dark (6 % contrast: below the seed floor); only the coloured one has a
+    # tint, and it counts towards its seed.
+    contrast = np.zeros((30, 60))
+    contrast[8:10, 5:55] = contrast[20:22, 5:55] = 0.06
+    tint = np.zeros_like(contrast)
+    tint[8:10, 5:55] = 0.05
+    codes, _ = classify(white(30, 60), contrast, tint=tint)
+    assert (codes[8:10, 5:55] > 0).all()
+    assert (codes[20:22] == 0).all()
+    codes, _ = classify(white(30, 60), contrast)  # without the tint plane, as before
+    assert (codes == 0).all()
+
+
+def test_classify_does_not_take_a_slightly_tinted_paper_for_ink():
+    # Paper evened a little off in one channel: 2 % contrast, all of it tint (a tint is never more
+    # than the contrast). Counted twice it is still no stroke.
+    faint = np.full((40, 40), 0.02)
+    codes, _ = classify(white(40, 40), faint, tint=faint)
+    assert (codes == 0).all()
+
+
+def test_classify_draws_a_pale_printed_rule_narrower_than_a_short_stroke_of_its_profile():
+    # The same profile across: a core of 20 % contrast with flanks of 9 % (45 % of the core).
+    contrast = np.zeros((40, 120))
+    for rows, columns in (((10, 11, 12), slice(5, 115)), ((28, 29, 30), slice(40, 60))):
+        contrast[rows[0], columns] = contrast[rows[2], columns] = 0.09
+        contrast[rows[1], columns] = 0.2
+    codes, _ = classify(white(40, 120), contrast)
+    assert (codes[11, 5:115] > 0).all() and pale_of(codes[11, 5:115]).all()  # the rule, pale ...
+    assert (codes[10, 20:100] == 0).all() and (codes[12, 20:100] == 0).all()  # ... without its flanks
+    assert (codes[28:31, 42:58] > 0).all()  # a short stroke keeps them
+
+
+def test_classify_reads_the_colour_of_whitened_ink_from_before_the_whitening():
+    # The module whitened a pale blue stroke (its green and blue passed the background cut): its
+    # hue is read in the halved colour from before, where there is one; else it is grey.
+    contrast = np.zeros((20, 60))
+    contrast[8:11, 5:55] = 0.2
+    tint = np.where(contrast > 0, 0.18, 0.0)
+    colour = np.full((20, 60, 3), 255, np.uint8)
+    colour[8:11, 5:55] = (204, 222, 250)
+    codes, _ = classify(white(20, 60), contrast, tint=tint, colour=colour)
+    assert (bins_of(codes[8:11, 5:55]) == int(hue_of((204, 222, 250)) // 5)).all()
+    codes, _ = classify(white(20, 60), contrast, tint=tint)
+    assert (codes[8:11, 5:55] > 0).all() and (bins_of(codes[8:11, 5:55]) == NEUTRAL_BIN).all()
+
+
 def test_classify_keeps_filled_areas_whole_and_full():
     picture = white(80, 80)
     picture[10:70, 10:70] = 20  # a filled box, larger than a noise block
@@ -246,6 +297,7 @@ def test_classify_undoes_the_tone_curve_before_judging_colour():
     "index, value, message",
     [
         (1, b"\0" * 15, "contrast map takes 16 bytes"),
+        (1, b"\0" * 20, "or 24 with its tint"),
         (4, 0.0, "exponent"),
         (5, 0.5, "knee"),
         (6, 0.0, "sensitivity"),
