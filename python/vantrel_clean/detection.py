@@ -192,6 +192,113 @@ def strongest_lines(small: SmallCopy, count: int = MAX_LINES) -> Lines:
     return Lines(theta, (r - diagonal).astype(np.float64), strength.astype(np.float64))
 
 
+#: How far (pixels of the small copy) from a voted line its edge pixels are looked for, and the
+#: largest turn (degrees) a fit may give it: the votes' bins are a degree wide.
+FIT_REACH = 2.0
+FIT_TURN = 0.75
+FIT_GAIN = 1.1
+
+
+def fit_lines(small: SmallCopy, lines: Lines) -> Lines:
+    """The lines moved and turned onto the edge pixels near them: at every point along a line, the
+    offset across it where the gradient across is strongest, and a straight fit of those offsets
+    weighted by that gradient. A side half a degree off its bin otherwise follows its edge over
+    only part of its length, and a long faint side (a board's frame on a light wall) loses its
+    support."""
+    w, h = small.width, small.height
+    positions = np.arange(-w - 2.0, h + 2.0, 1.0)
+    offsets = np.arange(-FIT_REACH, FIT_REACH + 0.25, 0.5)
+    cos, sin = np.cos(lines.theta)[:, None, None], np.sin(lines.theta)[:, None, None]
+    xs = lines.rho[:, None, None] * cos - positions[None, :, None] * sin + offsets[None, None, :] * cos
+    ys = lines.rho[:, None, None] * sin + positions[None, :, None] * cos + offsets[None, None, :] * sin
+    inside = ((xs >= 1) & (ys >= 1) & (xs <= w - 2) & (ys <= h - 2)).all(axis=2)
+    xi = np.clip(np.rint(xs), 0, w - 1).astype(np.intp)
+    yi = np.clip(np.rint(ys), 0, h - 1).astype(np.intp)
+    gx, gy = small.gx[yi, xi], small.gy[yi, xi]
+    across = gx * cos + gy * sin
+    # One polarity a line: the sign the line's own edge has most along it.
+    across *= np.sign((across * inside[:, :, None]).sum(axis=(1, 2)))[:, None, None]
+    across = np.where(across > 0.85 * np.hypot(gx, gy), across, 0.0)
+    # At each point the edge nearest the line (a peak across it), not the strongest within
+    # reach: a tray's or frame's darker edge a few pixels off would pull the side onto itself.
+    padded = np.pad(across, ((0, 0), (0, 0), (1, 1)))
+    peak = (across >= 3.0) & (across >= padded[:, :, :-2]) & (across >= padded[:, :, 2:])
+    distance = np.where(peak, np.abs(offsets)[None, None, :], np.inf)
+    nearest = distance.argmin(axis=2)
+    weight = np.take_along_axis(across, nearest[:, :, None], axis=2)[:, :, 0] * inside
+    weight = np.where(np.isfinite(distance.min(axis=2)), weight, 0.0)
+    offset = offsets[nearest]
+    theta, rho = lines.theta.copy(), lines.rho.copy()
+    for k in range(len(theta)):
+        chosen = weight[k] > 0
+        if chosen.sum() < 0.05 * min(w, h):
+            continue
+        p, o, wk = positions[chosen], offset[k][chosen], weight[k][chosen]
+        fitted = straight_fit(p, o, wk)
+        if fitted is None:
+            continue
+        # Again without the points of a neighbouring edge that the reach took in.
+        near = np.abs(o - fitted[0] - fitted[1] * p) <= 1.0
+        fitted = straight_fit(p[near], o[near], wk[near]) if near.sum() >= 0.05 * min(w, h) else None
+        if fitted is None:
+            continue
+        level, slope = fitted
+        ends = level + slope * np.array([p[near].min(), p[near].max()])
+        if abs(math.degrees(math.atan(slope))) > FIT_TURN or np.abs(ends).max() > FIT_REACH:
+            continue  # the fit has left the voted line: another edge, not this one's own
+        # Offsets o = level + slope * p: the normal turns by -atan(slope).
+        turned = theta[k] - math.atan(slope)
+        moved = (rho[k] + level) / math.hypot(1.0, slope)
+        if turned < 0:
+            turned, moved = turned + math.pi, -moved
+        elif turned >= math.pi:
+            turned, moved = turned - math.pi, -moved
+        theta[k], rho[k] = turned, moved
+    # A fit is kept only where the line it gives is clearly more of an edge than the voted one
+    # (a side that followed its edge over only part of its length), not for a shift of a pixel.
+    better = edge_support(small, theta, rho) > FIT_GAIN * edge_support(small, lines.theta, lines.rho)
+    theta, rho = np.where(better, theta, lines.theta), np.where(better, rho, lines.rho)
+    # Two voted lines fitted onto the same edge are one line: the stronger (earlier) is kept, so
+    # that copies of one quad do not crowd the others out of the few judged.
+    kept: list[int] = []
+    for k in range(len(theta)):
+        if not any(abs(theta[k] - theta[j]) < 0.01 and abs(rho[k] - rho[j]) < 1.5 for j in kept):
+            kept.append(k)
+    return Lines(theta[kept], rho[kept], lines.votes[kept])
+
+
+def edge_support(small: SmallCopy, theta: FloatArray, rho: FloatArray) -> FloatArray:
+    """How much of each line is an edge across it, as EdgeProfiles counts it (the best of three
+    offsets a point, the gradient across over 6, saturated), summed along the line."""
+    w, h = small.width, small.height
+    positions = np.arange(-w - 2.0, h + 2.0, 1.0)
+    cos, sin = np.cos(theta)[:, None], np.sin(theta)[:, None]
+    xs = rho[:, None] * cos - positions[None, :] * sin
+    ys = rho[:, None] * sin + positions[None, :] * cos
+    inside = (xs >= 1) & (ys >= 1) & (xs <= w - 2) & (ys <= h - 2)
+    strength = np.zeros(xs.shape)
+    for offset in (-1.0, 0.0, 1.0):
+        xi = np.clip(np.rint(xs + offset * cos), 0, w - 1).astype(np.intp)
+        yi = np.clip(np.rint(ys + offset * sin), 0, h - 1).astype(np.intp)
+        gx, gy = small.gx[yi, xi], small.gy[yi, xi]
+        along = np.abs(gx * cos + gy * sin)
+        value = np.clip(along / 6.0, 0, 1) * (along > 0.85 * np.hypot(gx, gy))
+        strength = np.maximum(strength, value)
+    result: FloatArray = (strength * inside).sum(axis=1)
+    return result
+
+
+def straight_fit(x: FloatArray, y: FloatArray, weight: FloatArray) -> tuple[float, float] | None:
+    """The weighted least-squares line y = level + slope x, as (level, slope); None when x does
+    not vary."""
+    mean_x = float((x * weight).sum() / weight.sum())
+    spread = float((weight * (x - mean_x) ** 2).sum())
+    if spread <= 0:
+        return None
+    slope = float((weight * (x - mean_x) * y).sum() / spread)
+    return float((y * weight).sum() / weight.sum()) - slope * mean_x, slope
+
+
 def intersect(theta1: FloatArray, rho1: FloatArray, theta2: FloatArray, rho2: FloatArray) -> FloatArray:
     """The points where lines meet (N x 2); lines nearly parallel give far-away points."""
     c1, s1, c2, s2 = np.cos(theta1), np.sin(theta1), np.cos(theta2), np.sin(theta2)
@@ -645,7 +752,7 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
     w, h = small.width, small.height
     if min(w, h) < MIN_SIDE:
         return None
-    lines = strongest_lines(small)
+    lines = fit_lines(small, strongest_lines(small))
     if len(lines.theta) < 4:
         return None
     order, corners = candidate_quads(small, lines)
