@@ -494,6 +494,9 @@ PAPER_NEAR = 0.12
 PAPER_LIGHTER = 1.6
 #: A quad is refused when more than this share of the points along a side has writing outside.
 WRITING_LIMIT = 0.12
+#: A quad that keeps more than the best one, with a score at least this share of the best's, is
+#: taken instead.
+NEAR_TIE = 0.97
 
 
 def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
@@ -734,16 +737,28 @@ def quad_areas(corners: FloatArray) -> FloatArray:
     return result
 
 
-def contains(outer: FloatArray, inner: FloatArray, slack: float = 1.0) -> bool:
+def contains(outer: FloatArray, inner: FloatArray, slack: float = 1.0, picture: tuple[int, int] | None = None) -> bool:
     """Whether the convex quad outer (corners in order) holds every corner of inner, within slack
-    pixels."""
+    pixels; with picture (width, height), whether it holds the part of inner's outline inside
+    the picture (what a crop would keep of it)."""
     ends = np.roll(outer, -1, axis=0)
     direction = ends - outer
     centre = outer.mean(axis=0)
     normal = np.stack([-direction[:, 1], direction[:, 0]], axis=1)
     normal /= np.maximum(np.linalg.norm(normal, axis=1, keepdims=True), 1e-9)
     normal *= np.sign(((centre - outer) * normal).sum(axis=1, keepdims=True))
-    depth = ((inner[:, None, :] - outer[None, :, :]) * normal[None, :, :]).sum(axis=-1)
+    points = inner
+    if picture is not None:
+        steps = np.linspace(0.0, 1.0, 33)[None, :, None]
+        points = (inner[:, None, :] + (np.roll(inner, -1, axis=0) - inner)[:, None, :] * steps).reshape(-1, 2)
+        seen = (
+            (points[:, 0] >= 0)
+            & (points[:, 1] >= 0)
+            & (points[:, 0] <= picture[0] - 1)
+            & (points[:, 1] <= picture[1] - 1)
+        )
+        points = points[seen]
+    depth = ((points[:, None, :] - outer[None, :, :]) * normal[None, :, :]).sum(axis=-1)
     return bool((depth > -slack).all())
 
 
@@ -798,14 +813,22 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
         return None
     ranked.sort(key=lambda item: -item[0])
     value, confidence, quad, for_writing, index = ranked[0]
-    if for_writing:
+    shared = (order[:, :, None] == order[index][None, None, :]).any(axis=2).sum(axis=1) == 3
+    outside = shared & (quad_areas(corners) > quad_areas(corners[index : index + 1])[0])
+    if not for_writing:
+        # When unsure, keep more: a quad as good as the best (one side on a shadow's edge or on
+        # the page's edge, a line of writing or the paper beyond) that moves one side out wins.
+        outside &= score >= NEAR_TIE * score[index]
+    if for_writing or confidence > 0:
         # A side along writing: the quad that moves that side out, to a line beyond the
         # writing, keeps the rest of the page (the photo is cleaned whole when there is none).
-        shared = (order[:, :, None] == order[index][None, None, :]).any(axis=2).sum(axis=1) == 3
-        outside = shared & (quad_areas(corners) > quad_areas(corners[index : index + 1])[0])
         for other in np.flatnonzero(outside)[np.argsort(-score[outside])][:8]:
             result = judged(int(other))
-            if result is not None and result[1] > 0 and contains(order_corners(corners[other]), quad):
+            if (
+                result is not None
+                and result[1] >= MIN_CONFIDENCE
+                and contains(order_corners(corners[other]), quad, 0.03 * min(w, h), (w, h))
+            ):
                 value, confidence, quad, _ = result
                 break
     refined = order_corners(inside_frames(small, refine_quad(small, quad)))

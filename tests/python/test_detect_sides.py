@@ -100,6 +100,15 @@ def test_contains_and_areas_of_quads():
     assert d.quad_areas(np.stack([PAGE, inner])) == pytest.approx([300 * 240, 290 * 230])
 
 
+def test_contains_judges_only_the_part_inside_the_picture():
+    # Two pages whose right sides cross below the picture: within it, the first holds the second.
+    wider = np.array([[60.0, 40.0], [385.0, 40.0], [375.0, 400.0], [60.0, 400.0]])
+    crossing = np.array([[60.0, 40.0], [350.0, 40.0], [380.0, 400.0], [60.0, 400.0]])
+    assert not d.contains(wider, crossing)
+    assert d.contains(wider, crossing, picture=(WIDTH, HEIGHT))
+    assert not d.contains(crossing, wider, picture=(WIDTH, HEIGHT))
+
+
 def tilted_edge_picture(degrees, neighbour=False):
     """A light surface (200) above a long straight edge through (210, 160) at degrees to the
     horizontal and a wall (150) below; with neighbour, a darker tray (90) from 4 pixels below the
