@@ -161,10 +161,11 @@ def strongest_lines(small: SmallCopy, count: int = MAX_LINES) -> Lines:
     half = ANGLE_BINS // 2
     folded = votes[:half] + votes[half:, ::-1]
     diagonal = (folded.shape[1] - 1) // 2
-    # Peaks: the largest in a window of +-3 degrees and +-4 rho bins (theta wraps with -rho),
+    # Peaks: the largest in a window of +-3 degrees and +-3 rho bins (theta wraps with -rho;
+    # a board's edge and its tray's, 5 pixels apart, are two peaks),
     # by a separable maximum.
     across = folded.copy()
-    for dr in range(1, 5):
+    for dr in range(1, 4):
         across[:, dr:] = np.maximum(across[:, dr:], folded[:, :-dr])
         across[:, :-dr] = np.maximum(across[:, :-dr], folded[:, dr:])
     padded = np.concatenate([across[-3:, ::-1], across, across[:3, ::-1]])

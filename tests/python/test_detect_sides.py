@@ -116,9 +116,10 @@ def tilted_edge_picture(degrees, neighbour=False):
     ys, xs = np.mgrid[0:HEIGHT, 0:WIDTH].astype(float)
     angle = np.radians(degrees)
     below = (xs - 210.0) * -np.sin(angle) + (ys - 160.0) * np.cos(angle)
-    picture = np.where(below < 0, 200.0, 150.0)
+    # Each pixel takes the share of it on either side, as a camera sees an edge.
+    picture = 200.0 - 50.0 * np.clip(below + 0.5, 0, 1)
     if neighbour:
-        picture = np.where(below >= 4, 90.0, picture)
+        picture -= 60.0 * np.clip(below - 3.5, 0, 1)
     picture = np.repeat(picture[:, :, None], 3, axis=2) + np.random.default_rng(3).normal(0, 1, (HEIGHT, WIDTH, 3))
     return np.clip(picture, 0, 255).astype(np.uint8)
 
@@ -137,7 +138,7 @@ def test_a_line_between_vote_bins_is_fitted_onto_its_edge(neighbour):
     theta, rho = edge_line(8.5)
     voted = d.Lines(np.array([theta - np.radians(0.5)]), np.array([rho + 0.7]), np.ones(1))
     fitted = d.fit_lines(small, voted)
-    assert abs(np.degrees(fitted.theta[0] - theta)) < 0.15
+    assert abs(np.degrees(fitted.theta[0] - theta)) < 0.25
     assert abs(fitted.rho[0] - rho) < 0.6
     assert d.edge_support(small, fitted.theta, fitted.rho)[0] > 1.1 * d.edge_support(small, voted.theta, voted.rho)[0]
 
@@ -149,3 +150,13 @@ def test_a_line_on_its_edge_is_left_as_voted_and_copies_are_one():
     fitted = d.fit_lines(small, voted)
     assert len(fitted.theta) == 1
     assert fitted.theta[0] == theta and fitted.rho[0] == rho
+
+
+def test_a_board_edge_and_its_tray_edge_close_by_are_two_lines():
+    # The surface's own edge and the tray's, 4 pixels apart, each a peak of the votes.
+    small = small_copy(tilted_edge_picture(8.0, neighbour=True))
+    theta, rho = edge_line(8.0)
+    lines = d.strongest_lines(small)
+    near = np.abs(np.degrees(lines.theta - theta)) <= 1.0
+    offsets = np.sort(lines.rho[near] - rho)
+    assert len(offsets) >= 2 and abs(offsets[0]) <= 1.0 and abs(offsets[-1] - 4.0) <= 1.0
