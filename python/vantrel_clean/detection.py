@@ -161,10 +161,11 @@ def strongest_lines(small: SmallCopy, count: int = MAX_LINES) -> Lines:
     half = ANGLE_BINS // 2
     folded = votes[:half] + votes[half:, ::-1]
     diagonal = (folded.shape[1] - 1) // 2
-    # Peaks: the largest in a window of +-3 degrees and +-4 rho bins (theta wraps with -rho),
+    # Peaks: the largest in a window of +-3 degrees and +-3 rho bins (theta wraps with -rho;
+    # a board's edge and its tray's, 5 pixels apart, are two peaks),
     # by a separable maximum.
     across = folded.copy()
-    for dr in range(1, 5):
+    for dr in range(1, 4):
         across[:, dr:] = np.maximum(across[:, dr:], folded[:, :-dr])
         across[:, :-dr] = np.maximum(across[:, :-dr], folded[:, dr:])
     padded = np.concatenate([across[-3:, ::-1], across, across[:3, ::-1]])
@@ -190,6 +191,113 @@ def strongest_lines(small: SmallCopy, count: int = MAX_LINES) -> Lines:
     t, r, strength = t[kept], r[kept], strength[kept]
     theta = t.astype(np.float64) * (2 * math.pi / ANGLE_BINS)
     return Lines(theta, (r - diagonal).astype(np.float64), strength.astype(np.float64))
+
+
+#: How far (pixels of the small copy) from a voted line its edge pixels are looked for, and the
+#: largest turn (degrees) a fit may give it: the votes' bins are a degree wide.
+FIT_REACH = 2.0
+FIT_TURN = 0.75
+FIT_GAIN = 1.1
+
+
+def fit_lines(small: SmallCopy, lines: Lines) -> Lines:
+    """The lines moved and turned onto the edge pixels near them: at every point along a line, the
+    offset across it where the gradient across is strongest, and a straight fit of those offsets
+    weighted by that gradient. A side half a degree off its bin otherwise follows its edge over
+    only part of its length, and a long faint side (a board's frame on a light wall) loses its
+    support."""
+    w, h = small.width, small.height
+    positions = np.arange(-w - 2.0, h + 2.0, 1.0)
+    offsets = np.arange(-FIT_REACH, FIT_REACH + 0.25, 0.5)
+    cos, sin = np.cos(lines.theta)[:, None, None], np.sin(lines.theta)[:, None, None]
+    xs = lines.rho[:, None, None] * cos - positions[None, :, None] * sin + offsets[None, None, :] * cos
+    ys = lines.rho[:, None, None] * sin + positions[None, :, None] * cos + offsets[None, None, :] * sin
+    inside = ((xs >= 1) & (ys >= 1) & (xs <= w - 2) & (ys <= h - 2)).all(axis=2)
+    xi = np.clip(np.rint(xs), 0, w - 1).astype(np.intp)
+    yi = np.clip(np.rint(ys), 0, h - 1).astype(np.intp)
+    gx, gy = small.gx[yi, xi], small.gy[yi, xi]
+    across = gx * cos + gy * sin
+    # One polarity a line: the sign the line's own edge has most along it.
+    across *= np.sign((across * inside[:, :, None]).sum(axis=(1, 2)))[:, None, None]
+    across = np.where(across > 0.85 * np.hypot(gx, gy), across, 0.0)
+    # At each point the edge nearest the line (a peak across it), not the strongest within
+    # reach: a tray's or frame's darker edge a few pixels off would pull the side onto itself.
+    padded = np.pad(across, ((0, 0), (0, 0), (1, 1)))
+    peak = (across >= 3.0) & (across >= padded[:, :, :-2]) & (across >= padded[:, :, 2:])
+    distance = np.where(peak, np.abs(offsets)[None, None, :], np.inf)
+    nearest = distance.argmin(axis=2)
+    weight = np.take_along_axis(across, nearest[:, :, None], axis=2)[:, :, 0] * inside
+    weight = np.where(np.isfinite(distance.min(axis=2)), weight, 0.0)
+    offset = offsets[nearest]
+    theta, rho = lines.theta.copy(), lines.rho.copy()
+    for k in range(len(theta)):
+        chosen = weight[k] > 0
+        if chosen.sum() < 0.05 * min(w, h):
+            continue
+        p, o, wk = positions[chosen], offset[k][chosen], weight[k][chosen]
+        fitted = straight_fit(p, o, wk)
+        if fitted is None:
+            continue
+        # Again without the points of a neighbouring edge that the reach took in.
+        near = np.abs(o - fitted[0] - fitted[1] * p) <= 1.0
+        fitted = straight_fit(p[near], o[near], wk[near]) if near.sum() >= 0.05 * min(w, h) else None
+        if fitted is None:
+            continue
+        level, slope = fitted
+        ends = level + slope * np.array([p[near].min(), p[near].max()])
+        if abs(math.degrees(math.atan(slope))) > FIT_TURN or np.abs(ends).max() > FIT_REACH:
+            continue  # the fit has left the voted line: another edge, not this one's own
+        # Offsets o = level + slope * p: the normal turns by -atan(slope).
+        turned = theta[k] - math.atan(slope)
+        moved = (rho[k] + level) / math.hypot(1.0, slope)
+        if turned < 0:
+            turned, moved = turned + math.pi, -moved
+        elif turned >= math.pi:
+            turned, moved = turned - math.pi, -moved
+        theta[k], rho[k] = turned, moved
+    # A fit is kept only where the line it gives is clearly more of an edge than the voted one
+    # (a side that followed its edge over only part of its length), not for a shift of a pixel.
+    better = edge_support(small, theta, rho) > FIT_GAIN * edge_support(small, lines.theta, lines.rho)
+    theta, rho = np.where(better, theta, lines.theta), np.where(better, rho, lines.rho)
+    # Two voted lines fitted onto the same edge are one line: the stronger (earlier) is kept, so
+    # that copies of one quad do not crowd the others out of the few judged.
+    kept: list[int] = []
+    for k in range(len(theta)):
+        if not any(abs(theta[k] - theta[j]) < 0.01 and abs(rho[k] - rho[j]) < 1.5 for j in kept):
+            kept.append(k)
+    return Lines(theta[kept], rho[kept], lines.votes[kept])
+
+
+def edge_support(small: SmallCopy, theta: FloatArray, rho: FloatArray) -> FloatArray:
+    """How much of each line is an edge across it, as EdgeProfiles counts it (the best of three
+    offsets a point, the gradient across over 6, saturated), summed along the line."""
+    w, h = small.width, small.height
+    positions = np.arange(-w - 2.0, h + 2.0, 1.0)
+    cos, sin = np.cos(theta)[:, None], np.sin(theta)[:, None]
+    xs = rho[:, None] * cos - positions[None, :] * sin
+    ys = rho[:, None] * sin + positions[None, :] * cos
+    inside = (xs >= 1) & (ys >= 1) & (xs <= w - 2) & (ys <= h - 2)
+    strength = np.zeros(xs.shape)
+    for offset in (-1.0, 0.0, 1.0):
+        xi = np.clip(np.rint(xs + offset * cos), 0, w - 1).astype(np.intp)
+        yi = np.clip(np.rint(ys + offset * sin), 0, h - 1).astype(np.intp)
+        gx, gy = small.gx[yi, xi], small.gy[yi, xi]
+        along = np.abs(gx * cos + gy * sin)
+        value = np.clip(along / 6.0, 0, 1) * (along > 0.85 * np.hypot(gx, gy))
+        strength = np.maximum(strength, value)
+    result: FloatArray = (strength * inside).sum(axis=1)
+    return result
+
+
+def straight_fit(x: FloatArray, y: FloatArray, weight: FloatArray) -> tuple[float, float] | None:
+    """The weighted least-squares line y = level + slope x, as (level, slope); None when x does
+    not vary."""
+    mean_x = float((x * weight).sum() / weight.sum())
+    spread = float((weight * (x - mean_x) ** 2).sum())
+    if spread <= 0:
+        return None
+    slope = float((weight * (x - mean_x) * y).sum() / spread)
+    return float((y * weight).sum() / weight.sum()) - slope * mean_x, slope
 
 
 def intersect(theta1: FloatArray, rho1: FloatArray, theta2: FloatArray, rho2: FloatArray) -> FloatArray:
@@ -387,6 +495,9 @@ PAPER_NEAR = 0.12
 PAPER_LIGHTER = 1.6
 #: A quad is refused when more than this share of the points along a side has writing outside.
 WRITING_LIMIT = 0.12
+#: A quad that keeps more than the best one, with a score at least this share of the best's, is
+#: taken instead.
+NEAR_TIE = 0.97
 
 
 def ink_outside(small: SmallCopy, corners: FloatArray) -> float:
@@ -627,16 +738,28 @@ def quad_areas(corners: FloatArray) -> FloatArray:
     return result
 
 
-def contains(outer: FloatArray, inner: FloatArray, slack: float = 1.0) -> bool:
+def contains(outer: FloatArray, inner: FloatArray, slack: float = 1.0, picture: tuple[int, int] | None = None) -> bool:
     """Whether the convex quad outer (corners in order) holds every corner of inner, within slack
-    pixels."""
+    pixels; with picture (width, height), whether it holds the part of inner's outline inside
+    the picture (what a crop would keep of it)."""
     ends = np.roll(outer, -1, axis=0)
     direction = ends - outer
     centre = outer.mean(axis=0)
     normal = np.stack([-direction[:, 1], direction[:, 0]], axis=1)
     normal /= np.maximum(np.linalg.norm(normal, axis=1, keepdims=True), 1e-9)
     normal *= np.sign(((centre - outer) * normal).sum(axis=1, keepdims=True))
-    depth = ((inner[:, None, :] - outer[None, :, :]) * normal[None, :, :]).sum(axis=-1)
+    points = inner
+    if picture is not None:
+        steps = np.linspace(0.0, 1.0, 33)[None, :, None]
+        points = (inner[:, None, :] + (np.roll(inner, -1, axis=0) - inner)[:, None, :] * steps).reshape(-1, 2)
+        seen = (
+            (points[:, 0] >= 0)
+            & (points[:, 1] >= 0)
+            & (points[:, 0] <= picture[0] - 1)
+            & (points[:, 1] <= picture[1] - 1)
+        )
+        points = points[seen]
+    depth = ((points[:, None, :] - outer[None, :, :]) * normal[None, :, :]).sum(axis=-1)
     return bool((depth > -slack).all())
 
 
@@ -645,7 +768,7 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
     w, h = small.width, small.height
     if min(w, h) < MIN_SIDE:
         return None
-    lines = strongest_lines(small)
+    lines = fit_lines(small, strongest_lines(small))
     if len(lines.theta) < 4:
         return None
     order, corners = candidate_quads(small, lines)
@@ -691,14 +814,22 @@ def find_quad(small: SmallCopy) -> tuple[FloatArray, float] | None:
         return None
     ranked.sort(key=lambda item: -item[0])
     value, confidence, quad, for_writing, index = ranked[0]
-    if for_writing:
+    shared = (order[:, :, None] == order[index][None, None, :]).any(axis=2).sum(axis=1) == 3
+    outside = shared & (quad_areas(corners) > quad_areas(corners[index : index + 1])[0])
+    if not for_writing:
+        # When unsure, keep more: a quad as good as the best (one side on a shadow's edge or on
+        # the page's edge, a line of writing or the paper beyond) that moves one side out wins.
+        outside &= score >= NEAR_TIE * score[index]
+    if for_writing or confidence > 0:
         # A side along writing: the quad that moves that side out, to a line beyond the
         # writing, keeps the rest of the page (the photo is cleaned whole when there is none).
-        shared = (order[:, :, None] == order[index][None, None, :]).any(axis=2).sum(axis=1) == 3
-        outside = shared & (quad_areas(corners) > quad_areas(corners[index : index + 1])[0])
         for other in np.flatnonzero(outside)[np.argsort(-score[outside])][:8]:
             result = judged(int(other))
-            if result is not None and result[1] > 0 and contains(order_corners(corners[other]), quad):
+            if (
+                result is not None
+                and result[1] >= MIN_CONFIDENCE
+                and contains(order_corners(corners[other]), quad, 0.03 * min(w, h), (w, h))
+            ):
                 value, confidence, quad, _ = result
                 break
     refined = order_corners(inside_frames(small, refine_quad(small, quad)))

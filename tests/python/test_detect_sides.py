@@ -98,3 +98,65 @@ def test_contains_and_areas_of_quads():
     inner = PAGE + np.array([[5, 5], [-5, 5], [-5, -5], [5, -5]])
     assert d.contains(PAGE, inner) and not d.contains(inner, PAGE)
     assert d.quad_areas(np.stack([PAGE, inner])) == pytest.approx([300 * 240, 290 * 230])
+
+
+def test_contains_judges_only_the_part_inside_the_picture():
+    # Two pages whose right sides cross below the picture: within it, the first holds the second.
+    wider = np.array([[60.0, 40.0], [385.0, 40.0], [375.0, 400.0], [60.0, 400.0]])
+    crossing = np.array([[60.0, 40.0], [350.0, 40.0], [380.0, 400.0], [60.0, 400.0]])
+    assert not d.contains(wider, crossing)
+    assert d.contains(wider, crossing, picture=(WIDTH, HEIGHT))
+    assert not d.contains(crossing, wider, picture=(WIDTH, HEIGHT))
+
+
+def tilted_edge_picture(degrees, neighbour=False):
+    """A light surface (200) above a long straight edge through (210, 160) at degrees to the
+    horizontal and a wall (150) below; with neighbour, a darker tray (90) from 4 pixels below the
+    edge on, whose own edge is the stronger."""
+    ys, xs = np.mgrid[0:HEIGHT, 0:WIDTH].astype(float)
+    angle = np.radians(degrees)
+    below = (xs - 210.0) * -np.sin(angle) + (ys - 160.0) * np.cos(angle)
+    # Each pixel takes the share of it on either side, as a camera sees an edge.
+    picture = 200.0 - 50.0 * np.clip(below + 0.5, 0, 1)
+    if neighbour:
+        picture -= 60.0 * np.clip(below - 3.5, 0, 1)
+    picture = np.repeat(picture[:, :, None], 3, axis=2) + np.random.default_rng(3).normal(0, 1, (HEIGHT, WIDTH, 3))
+    return np.clip(picture, 0, 255).astype(np.uint8)
+
+
+def edge_line(degrees):
+    """The edge of tilted_edge_picture as a normal angle (radians, 0 to 180 degrees) and rho."""
+    theta = np.radians(90.0 + degrees)
+    return theta, 210.0 * np.cos(theta) + 160.0 * np.sin(theta)
+
+
+@pytest.mark.parametrize("neighbour", [False, True])
+def test_a_line_between_vote_bins_is_fitted_onto_its_edge(neighbour):
+    # Half a degree off its edge, a voted line leaves it by 2 pixels 200 pixels away; the fit
+    # turns it onto the edge, and a stronger edge a few pixels off does not pull it over.
+    small = small_copy(tilted_edge_picture(8.5, neighbour))
+    theta, rho = edge_line(8.5)
+    voted = d.Lines(np.array([theta - np.radians(0.5)]), np.array([rho + 0.7]), np.ones(1))
+    fitted = d.fit_lines(small, voted)
+    assert abs(np.degrees(fitted.theta[0] - theta)) < 0.25
+    assert abs(fitted.rho[0] - rho) < 0.6
+    assert d.edge_support(small, fitted.theta, fitted.rho)[0] > 1.1 * d.edge_support(small, voted.theta, voted.rho)[0]
+
+
+def test_a_line_on_its_edge_is_left_as_voted_and_copies_are_one():
+    small = small_copy(tilted_edge_picture(8.0))
+    theta, rho = edge_line(8.0)
+    voted = d.Lines(np.array([theta, theta]), np.array([rho, rho + 1.0]), np.array([2.0, 1.0]))
+    fitted = d.fit_lines(small, voted)
+    assert len(fitted.theta) == 1
+    assert fitted.theta[0] == theta and fitted.rho[0] == rho
+
+
+def test_a_board_edge_and_its_tray_edge_close_by_are_two_lines():
+    # The surface's own edge and the tray's, 4 pixels apart, each a peak of the votes.
+    small = small_copy(tilted_edge_picture(8.0, neighbour=True))
+    theta, rho = edge_line(8.0)
+    lines = d.strongest_lines(small)
+    near = np.abs(np.degrees(lines.theta - theta)) <= 1.0
+    offsets = np.sort(lines.rho[near] - rho)
+    assert len(offsets) >= 2 and abs(offsets[0]) <= 1.0 and abs(offsets[-1] - 4.0) <= 1.0
