@@ -95,22 +95,33 @@ void max3x3(PaperEstimate &picture)
     }
 }
 
+// One pass of a window of 2 * radius + 1 pixels along the rows or down the columns, clamped at
+// the borders: each result is the window's samples folded into start, tap by tap.
+template <class Fold>
+void windowPass(const Plane &in, Plane &out, std::size_t w, std::size_t h, bool down, std::ptrdiff_t radius,
+                float start, Fold fold)
+{
+    for (std::size_t y = 0; y < h; ++y)
+        for (std::size_t x = 0; x < w; ++x)
+            for (std::size_t c = 0; c < 3; ++c) {
+                float value = start;
+                for (std::ptrdiff_t i = -radius; i <= radius; ++i) {
+                    const std::size_t pixel = down ? x + w * clampIndex(std::ptrdiff_t(y) + i, h)
+                                                   : clampIndex(std::ptrdiff_t(x) + i, w) + w * y;
+                    value = fold(value, std::size_t(i + radius), in[3 * pixel + c]);
+                }
+                out[3 * (x + w * y) + c] = value;
+            }
+}
+
 // One pass of a separable blur, along the rows or down the columns, each result at least floor.
 void blurPass(const Plane &in, Plane &out, std::size_t w, std::size_t h, bool down, const std::vector<float> &weights,
               float floor)
 {
-    const std::ptrdiff_t radius = std::ptrdiff_t(weights.size() / 2);
-    for (std::size_t y = 0; y < h; ++y)
-        for (std::size_t x = 0; x < w; ++x)
-            for (std::size_t c = 0; c < 3; ++c) {
-                float sum = 0;
-                for (std::ptrdiff_t i = -radius; i <= radius; ++i) {
-                    const std::size_t pixel = down ? x + w * clampIndex(std::ptrdiff_t(y) + i, h)
-                                                   : clampIndex(std::ptrdiff_t(x) + i, w) + w * y;
-                    sum += weights[std::size_t(i + radius)] * in[3 * pixel + c];
-                }
-                out[3 * (x + w * y) + c] = std::max(sum, floor);
-            }
+    windowPass(in, out, w, h, down, std::ptrdiff_t(weights.size() / 2), 0.0f,
+               [&weights](float sum, std::size_t tap, float sample) { return sum + weights[tap] * sample; });
+    for (float &value : out)
+        value = std::max(value, floor);
 }
 
 // Separable Gaussian blur, three standard deviations on each side.
@@ -135,17 +146,8 @@ void gaussianBlur(PaperEstimate &picture, float sigma)
 // Running max over a window of 2 * radius + 1 pixels, along the rows or down the columns.
 void maxPass(const Plane &in, Plane &out, std::size_t w, std::size_t h, bool down, std::ptrdiff_t radius)
 {
-    for (std::size_t y = 0; y < h; ++y)
-        for (std::size_t x = 0; x < w; ++x)
-            for (std::size_t c = 0; c < 3; ++c) {
-                float most = 0;
-                for (std::ptrdiff_t i = -radius; i <= radius; ++i) {
-                    const std::size_t pixel = down ? x + w * clampIndex(std::ptrdiff_t(y) + i, h)
-                                                   : clampIndex(std::ptrdiff_t(x) + i, w) + w * y;
-                    most = std::max(most, in[3 * pixel + c]);
-                }
-                out[3 * (x + w * y) + c] = most;
-            }
+    windowPass(in, out, w, h, down, radius, 0.0f,
+               [](float most, std::size_t, float sample) { return std::max(most, sample); });
 }
 
 } // namespace
