@@ -205,7 +205,8 @@ def test_ink_classes_match_the_model(shape, name, sensitivity, rules, parts, thr
     assert_same(np.frombuffer(native_codes, np.uint8).reshape(shape), codes)
     native_histogram = np.frombuffer(native_histogram, np.float64).reshape(histogram.shape)
     assert_same(native_histogram[:, :2], histogram[:, :2])  # the counts
-    # The sums of L*, a*, b* are added in another order (and per row range).
+    # The sums of L*, a*, b* are added in another order (and per row range), and the step's cube root
+    # (two of Halley's steps) is good to about 1e-11 where the model takes NumPy's.
     np.testing.assert_allclose(native_histogram[:, 2:], histogram[:, 2:], rtol=1e-9, atol=1e-6)
 
 
