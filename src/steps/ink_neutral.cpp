@@ -52,7 +52,9 @@ InkNeutral inkNeutral(const std::uint8_t *rgb, const std::uint16_t *contrast, st
     std::vector<double> distances(as.size());
     for (std::size_t k = 0; k < as.size(); ++k)
         distances[k] = std::hypot(as[k] - neutral.a, bs[k] - neutral.b);
-    neutral.chromaCut = std::clamp(kSpreads * medianOf(distances), kLeastCut, chromaCut);
+    // At most the rules' cut, also when that lies below kLeastCut (std::clamp may not be given a
+    // lower bound above its upper one).
+    neutral.chromaCut = std::min(std::max(kSpreads * medianOf(distances), kLeastCut), chromaCut);
     return neutral;
 }
 

@@ -72,3 +72,13 @@ TEST(InkNeutral, TooLittleBlackInkChangesNothing)
     const Lab red = labOf(200, 40, 50);
     EXPECT_EQ(neutralised(red, neutral).a, red.a);
 }
+
+TEST(InkNeutral, ACutBelowTheLeastStaysTheRulesCut)
+{
+    // A grey black with hardly any spread: its own cut would be kLeastCut, above the rules' 3.
+    const std::size_t count = 1200;
+    std::vector<std::uint8_t> rgb(3 * count, 60);
+    std::vector<std::uint16_t> contrast(count, 50000);
+    const InkNeutral neutral = inkNeutral(rgb.data(), contrast.data(), count, identity(), 30000, 3.0);
+    EXPECT_EQ(neutral.chromaCut, 3.0);
+}

@@ -84,14 +84,21 @@ def gaussian_blur(plane, sigma=BLUR_SIGMA):
 
 def paper_mask(local):
     """True where a pixel of the small copy looks like paper: every channel at least
-    DARKEST_PAPER of the brightest paper within ENVELOPE_RADIUS pixels, its channels' ratios to
-    it within WIDEST_PAPER_TINT of each other; then every other area that reaches the edge of
-    the picture (4-connected) counted as paper too."""
+    DARKEST_PAPER of the brightest paper within ENVELOPE_RADIUS pixels, and not tinted. Tinted is
+    a pixel whose channels' ratios to that paper part by more than WIDEST_PAPER_TINT and whose
+    ratios to the page's own colour (the upper median of each channel over the copy, at least 1)
+    part by more than WIDEST_PAPER_TINT of the largest of them: the page's own colour beside
+    something brighter and greyer (glare) is no tinted shape. Then every other area that reaches
+    the edge of the picture (4-connected) is counted as paper too."""
     side = 2 * ENVELOPE_RADIUS + 1
     envelope = ndimage.maximum_filter(local, size=(side, side, 1), mode="nearest")
     ratios = local / np.maximum(envelope, F32(1))
     least, most = ratios.min(axis=2), ratios.max(axis=2)
-    paper = (least >= DARKEST_PAPER) & (most - least <= WIDEST_PAPER_TINT)
+    page_colour = np.maximum(np.array([upper_median(local[..., c]) for c in range(3)], F32), F32(1))
+    of_page = local / page_colour
+    page_least, page_most = of_page.min(axis=2), of_page.max(axis=2)
+    tinted = (most - least > WIDEST_PAPER_TINT) & (page_most - page_least > WIDEST_PAPER_TINT * page_most)
+    paper = (least >= DARKEST_PAPER) & ~tinted
     areas, _ = ndimage.label(~paper)  # 4-connected by default
     edge = np.unique(np.concatenate([areas[0], areas[-1], areas[:, 0], areas[:, -1]]))
     return paper | np.isin(areas, edge[edge > 0])
@@ -202,19 +209,50 @@ CONTRAST_STEPS = 65535
 
 
 def contrast_map(picture, exponent=1.0, knee=0.0):
-    """(smoothed, peak) of the halved size, uint16: the contrast of each pixel's darkest sample
-    (1 - its ratio to the paper, in CONTRAST_STEPS), smoothed by the 3 x 3 B-spline (1-2-1 down,
-    then across) around input pixel (2i + 1, 2j + 1), and the largest contrast of those nine."""
-    height, width = picture.shape[:2]
-    out_height, out_width = (height - 1) // 2, (width - 1) // 2
-    contrast = ((F32(1) - ratio_table(exponent, knee)) * F32(CONTRAST_STEPS))[picture.min(axis=2)]
-    rows = [contrast[k : k + 2 * out_height : 2] for k in range(3)]
-    down = rows[0] + F32(2) * rows[1] + rows[2]
-    largest = np.maximum(np.maximum(rows[0], rows[1]), rows[2])
-    columns = [slice(k, k + 2 * out_width, 2) for k in range(3)]
-    smooth = (down[:, columns[0]] + F32(2) * down[:, columns[1]] + down[:, columns[2]]) / F32(16)
-    peak = np.maximum(np.maximum(largest[:, columns[0]], largest[:, columns[1]]), largest[:, columns[2]])
-    return contrast_steps(smooth), contrast_steps(peak)
+    """(smoothed, peak, tint) of the halved size, uint16: the contrast of each pixel's darkest
+    sample (1 - its ratio to the paper, in CONTRAST_STEPS), smoothed by the 3 x 3 B-spline (1-2-1
+    down, then across) around input pixel (2i + 1, 2j + 1); the largest contrast of those nine;
+    the tint (the darkest sample's contrast less the lightest's) smoothed as the contrast."""
+    contrast_of = (F32(1) - ratio_table(exponent, knee)) * F32(CONTRAST_STEPS)
+    contrast = contrast_of[picture.min(axis=2)]
+    tint = contrast - contrast_of[picture.max(axis=2)]
+    largest = halved_windows(contrast, lambda a, b, c: np.maximum(np.maximum(a, b), c))
+    peak = halved_windows(largest, lambda a, b, c: np.maximum(np.maximum(a, b), c), across=True)
+    return contrast_steps(b_spline_halved(contrast)), contrast_steps(peak), contrast_steps(b_spline_halved(tint))
+
+
+def halved_windows(values, combine, across=False):
+    """combine(first, second, third) of the three rows (or columns, across) around each odd one."""
+    axis = 1 if across else 0
+    count = (values.shape[axis] - 1) // 2
+    parts = [np.take(values, np.arange(k, k + 2 * count, 2), axis=axis) for k in range(3)]
+    return combine(*parts)
+
+
+def b_spline_halved(values):
+    """The 3 x 3 B-spline (1-2-1 down, then 1-2-1 across, over 16) around every odd row and
+    column, in single precision."""
+    down = halved_windows(values, lambda a, b, c: a + F32(2) * b + c)
+    return halved_windows(down, lambda a, b, c: a + F32(2) * b + c, across=True) / F32(16)
+
+
+def halved_colour(picture):
+    """The picture halved as the module halves it, not whitened: each channel's 3 x 3 B-spline
+    average around (2i + 1, 2j + 1), in integers, rounded to the nearest byte (halves up)."""
+    down = halved_windows(picture.astype(np.int64), lambda a, b, c: a + 2 * b + c)
+    summed = halved_windows(down, lambda a, b, c: a + 2 * b + c, across=True)
+    return ((summed + 8) // 16).astype(np.uint8)
+
+
+def split_contrast_map(data, out_height, out_width):
+    """(smoothed, peak, tint, colour) of a contrast map as the steps return it: three uint16
+    planes, then the halved colour, interleaved RGB bytes."""
+    count = out_height * out_width
+    data = bytes(data)
+    assert len(data) == 9 * count
+    planes = np.frombuffer(data[: 6 * count], np.uint16).reshape(3, out_height, out_width)
+    colour = np.frombuffer(data[6 * count :], np.uint8).reshape(out_height, out_width, 3)
+    return planes[0], planes[1], planes[2], colour
 
 
 def contrast_steps(values):
@@ -233,6 +271,12 @@ EDGE_REACH = 1
 RULE_THICKNESS = 4
 RULE_LENGTH = 48
 RULE_CONTRAST = F32(0.55)
+RULE_EDGE_SHARE = F32(0.5)  # a pale printed rule is drawn where it reaches this share of its core
+TINT_WEIGHT = F32(1.0)  # a stroke's seed and sure contrast count its tint this many times
+NEUTRAL_STRIDE = 3  # the black ink's colours are sampled at every third pixel
+NEUTRAL_SAMPLES = 200  # with fewer, the picture's black is not known
+NEUTRAL_SPREADS = 4.0
+LEAST_NEUTRAL_CUT = 5.0
 EIGHT = np.ones((3, 3), bool)
 
 
@@ -335,12 +379,40 @@ def printed_rules(drawn):
     return across(drawn) | across(drawn.T).T
 
 
-def classify_ink(rgb, contrast, peak, exponent, knee, sensitivity, rules):
+def ink_neutral(lab, contrast, dark_from, chroma_cut):
+    """(a, b, lightness, cut): the black ink's cast, its L* (at most 90) and the cut for grey
+    (NEUTRAL_SPREADS median distances of the black from its cast, from LEAST_NEUTRAL_CUT up to
+    chroma_cut): upper medians over every NEUTRAL_STRIDE-th pixel of at least dark_from contrast
+    within chroma_cut of grey. Fewer than NEUTRAL_SAMPLES such pixels: no cast, the rules' cut."""
+    lab = lab.reshape(-1, 3)[::NEUTRAL_STRIDE]
+    chosen = contrast.ravel()[::NEUTRAL_STRIDE] >= dark_from
+    chosen &= np.hypot(lab[:, 1], lab[:, 2]) < chroma_cut
+    black = lab[chosen]
+    if len(black) < NEUTRAL_SAMPLES:
+        return 0.0, 0.0, 0.0, chroma_cut
+    cast_a, cast_b = upper_median(black[:, 1]), upper_median(black[:, 2])
+    spread = upper_median(np.hypot(black[:, 1] - cast_a, black[:, 2] - cast_b))
+    cut = min(max(NEUTRAL_SPREADS * spread, LEAST_NEUTRAL_CUT), chroma_cut)
+    return cast_a, cast_b, min(upper_median(black[:, 0]), 90.0), cut
+
+
+def neutralised(lab, neutral):
+    """lab seen from the neutral point: the cast taken off in proportion to darkness (whole at
+    the black's L*, none at white)."""
+    cast_a, cast_b, lightness, _ = neutral
+    share = np.clip((100.0 - lab[..., 0]) / (100.0 - lightness), 0.0, 1.0)
+    return np.stack([lab[..., 0], lab[..., 1] - share * cast_a, lab[..., 2] - share * cast_b], axis=-1)
+
+
+def classify_ink(rgb, contrast, peak, exponent, knee, sensitivity, rules, tint=None, colour=None):
     """(codes, histogram) of the ink decision on a halved picture (see ink_classes.hpp): codes
     0 for paper, else 1 + 2 * bin + pale; histogram (HUE_BINS + 1) x 5: full and pale counts, the
-    sums of L*, a*, b*."""
+    sums of L*, a*, b*. With tint, a pixel stands out for the seed and sure contrast by its
+    contrast plus TINT_WEIGHT times its tint; with colour (the halved colour), a whitened pixel is
+    read there instead of carrying no colour."""
     c, p = contrast.astype(np.int64), peak.astype(np.int64)
     cf = contrast.astype(F32)
+    standing = cf if tint is None else cf + TINT_WEIGHT * tint.astype(F32)
     low, seed = block_thresholds(contrast, rules, sensitivity)
     nearest = largest_around(contrast, CORE_RADIUS).astype(F32)
 
@@ -350,12 +422,12 @@ def classify_ink(rgb, contrast, peak, exponent, knee, sensitivity, rules):
     step = (c - neighbours).astype(F32)
     edge = (c >= low) & (step >= F32(rules.sharpness) * nearest)
     near_edge = largest_around(edge.astype(np.uint8), EDGE_REACH) > 0
-    possible = (c >= steps16(rules.sure_contrast)) | (near_edge & (c >= low))
+    possible = (standing >= F32(steps16(rules.sure_contrast))) | (near_edge & (c >= low))
 
     # Strokes: kept whole when seeded and no speck; drawn where they reach a share of the core.
     strokes, stroke_count = ndimage.label(possible, EIGHT)
     sizes = np.bincount(strokes.ravel(), minlength=stroke_count + 1)
-    seeded = np.bincount(strokes.ravel(), weights=(c >= seed).ravel(), minlength=stroke_count + 1) > 0
+    seeded = np.bincount(strokes.ravel(), weights=(standing >= seed).ravel(), minlength=stroke_count + 1) > 0
     kept = (strokes > 0) & (sizes[strokes] >= rules.min_stroke) & seeded[strokes]
     drawn = kept & ~(cf < F32(rules.edge_share) * nearest)
 
@@ -368,26 +440,30 @@ def classify_ink(rgb, contrast, peak, exponent, knee, sensitivity, rules):
     full = strong | (drawn & beside(strong))
     pale = drawn & ~full & ~(cf < F32(rules.pale_edge_share) * nearest)
     # A stroke's own colour (for its pixels that carry none) is judged before the printed rules.
+    # Hues are judged from the neutral point of the picture's black ink (as the module left it).
     untoned = np.floor(ratio_table(exponent, knee) * F32(255) + F32(0.5)).astype(np.uint8)
-    lab = lab_of(untoned[rgb])
+    neutral = ink_neutral(lab_of(untoned[rgb]), contrast, steps16(rules.full_contrast), rules.chroma_cut)
     whitened = (rgb == 255).all(axis=2)
-    stroke_bin, pale_bin = stroke_colours(strokes, stroke_count, lab, full, pale, whitened, rules.chroma_cut / 2)
+    sample = rgb if colour is None else np.where(whitened[..., None], colour, rgb)
+    lab = neutralised(lab_of(untoned[sample]), neutral)
+    colourless = whitened if colour is None else np.zeros_like(whitened)
+    stroke_bin, pale_bin = stroke_colours(strokes, stroke_count, lab, full, pale, colourless, neutral[3] / 2)
 
     # Printed rules of no great peak are pale, judged whole (8-connected).
     ruled = printed_rules(full | pale)
     lines, count = ndimage.label(ruled, EIGHT)
     for line in range(1, count + 1):
         members = lines == line
-        if upper_median(p[members]) < steps16(RULE_CONTRAST):
-            thinned = members & full
-            full &= ~thinned
-            pale |= thinned & ~(cf < F32(rules.pale_edge_share) * nearest)
+        if upper_median(p[members]) < steps16(RULE_CONTRAST):  # drawn as narrow as printed
+            full &= ~members
+            pale = (pale & ~members) | (members & ~(cf < RULE_EDGE_SHARE * nearest))
 
     # Colours are judged as they were before the tone curve.
-    own_bin = hue_bin(lab, rules.chroma_cut)
-    bins = np.where(
-        whitened, stroke_bin[strokes], np.where(pale & (own_bin == NEUTRAL_BIN), pale_bin[strokes], own_bin)
-    )
+    own_bin = hue_bin(lab, neutral[3])
+    # A pixel without a colour of its own, or pale and grey, takes its stroke's: the whole
+    # stroke's where the module whitened it, else its pale part's.
+    stroke_own = np.where(whitened, stroke_bin[strokes], pale_bin[strokes])
+    bins = np.where(colourless | (pale & (own_bin == NEUTRAL_BIN)), stroke_own, own_bin)
     inked = full | pale
     codes = np.where(inked, 1 + 2 * bins + pale, 0).astype(np.uint8)
     histogram = np.zeros((HUE_BINS + 1, 5))
@@ -399,11 +475,11 @@ def classify_ink(rgb, contrast, peak, exponent, knee, sensitivity, rules):
     return codes, histogram
 
 
-def stroke_colours(strokes, count, lab, full, pale, whitened, chroma_cut):
-    """Per stroke, the hue bin of the mean colour of its coloured (not whitened) drawn pixels,
-    and of its pale ones (the stroke's when it has none); NEUTRAL_BIN for none at all."""
-    coloured = (full | pale) & ~whitened
-    faint = pale & ~whitened
+def stroke_colours(strokes, count, lab, full, pale, colourless, chroma_cut):
+    """Per stroke, the hue bin of the mean colour of its drawn pixels that carry a colour, and of
+    its pale ones (the stroke's when it has none); NEUTRAL_BIN for none at all."""
+    coloured = (full | pale) & ~colourless
+    faint = pale & ~colourless
 
     def mean_bin(mask):
         n = np.bincount(strokes[mask], minlength=count + 1)
