@@ -23,9 +23,11 @@ constexpr std::uint16_t kContrastSteps = 65535;
 // contrast of the nine pixels under each output pixel, which the halving would dilute (a line one
 // pixel wide keeps its darkness there). Unless tint is null, writes as many to tint: the tint of
 // each pixel, the contrast of its darkest sample less that of its lightest, smoothed and halved as
-// the contrast (0 for grey ink, paper and grey show-through; a coloured stroke's colour).
+// the contrast (0 for grey ink, paper and grey show-through; a coloured stroke's colour). Unless
+// colour is null, writes the halved colour of the same pixels there in the same pass (see
+// halved_colour.hpp). The ratios must not fall as the byte rises.
 void contrastMap(const std::uint8_t *red, const std::uint8_t *green, const std::uint8_t *blue, std::size_t stride,
                  std::size_t width, std::size_t height, const std::array<float, 256> &ratios, std::uint16_t *out,
-                 std::uint16_t *peak, std::uint16_t *tint = nullptr);
+                 std::uint16_t *peak, std::uint16_t *tint = nullptr, std::uint8_t *colour = nullptr);
 
 } // namespace steps

@@ -4,7 +4,6 @@
 
 #include "contrast_map.hpp"
 #include "even_background.hpp"
-#include "halved_colour.hpp"
 #include "step_checks.hpp"
 
 namespace steps {
@@ -53,8 +52,8 @@ PyObject *wrapContrastMap(PyObject *, PyObject *args)
     auto *out = reinterpret_cast<std::uint16_t *>(PyByteArray_AS_STRING(result.object));
     // A picture that was not evened: its bytes are its ratios to white paper.
     if (!runStep(Lock::Release, [&] {
-            contrastMap(rgb, rgb + 1, rgb + 2, 3, w, h, ratioTable(1.0, 0.0), out, out + count, out + 2 * count);
-            halvedColour(rgb, rgb + 1, rgb + 2, 3, w, h, reinterpret_cast<std::uint8_t *>(out + 3 * count));
+            contrastMap(rgb, rgb + 1, rgb + 2, 3, w, h, ratioTable(1.0, 0.0), out, out + count, out + 2 * count,
+                        reinterpret_cast<std::uint8_t *>(out + 3 * count));
         }))
         return nullptr;
     return result.release();

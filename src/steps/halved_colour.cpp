@@ -20,26 +20,33 @@ void sumDown(const std::uint8_t *__restrict top, const std::uint8_t *__restrict 
 
 } // namespace
 
+void halvedColourRow(const std::uint8_t *const channels[3], std::size_t stride, std::size_t width, std::size_t row,
+                     std::uint16_t *down, std::uint8_t *out)
+{
+    const std::size_t outWidth = (width - 1) / 2;
+    for (std::size_t c = 0; c < 3; ++c) {
+        const std::uint8_t *top = channels[c] + stride * width * (2 * row);
+        const std::uint8_t *middle = top + stride * width, *bottom = middle + stride * width;
+        if (stride == 1)
+            sumDown<1>(top, middle, bottom, width, down);
+        else
+            sumDown<3>(top, middle, bottom, width, down);
+        const std::uint16_t *__restrict sum = down;
+        std::uint8_t *__restrict target = out + 3 * outWidth * row + c;
+        for (std::size_t j = 0; j < outWidth; ++j) // the weights sum to 16; + 8 rounds
+            target[3 * j] = std::uint8_t((sum[2 * j] + 2 * sum[2 * j + 1] + sum[2 * j + 2] + 8) / 16);
+    }
+}
+
 void halvedColour(const std::uint8_t *red, const std::uint8_t *green, const std::uint8_t *blue, std::size_t stride,
                   std::size_t width, std::size_t height, std::uint8_t *out)
 {
-    const std::size_t outWidth = (width - 1) / 2, outHeight = (height - 1) / 2;
+    const std::size_t outHeight = (height - 1) / 2;
     const std::uint8_t *channels[3] = {red, green, blue};
     forRowRanges(outHeight, 3 * width * 3, [&](std::size_t firstRow, std::size_t lastRow) {
         std::vector<std::uint16_t> down(width);
         for (std::size_t i = firstRow; i < lastRow; ++i)
-            for (std::size_t c = 0; c < 3; ++c) {
-                const std::uint8_t *top = channels[c] + stride * width * (2 * i);
-                const std::uint8_t *middle = top + stride * width, *bottom = middle + stride * width;
-                if (stride == 1)
-                    sumDown<1>(top, middle, bottom, width, down.data());
-                else
-                    sumDown<3>(top, middle, bottom, width, down.data());
-                const std::uint16_t *__restrict sum = down.data();
-                std::uint8_t *__restrict target = out + 3 * outWidth * i + c;
-                for (std::size_t j = 0; j < outWidth; ++j) // the weights sum to 16; + 8 rounds
-                    target[3 * j] = std::uint8_t((sum[2 * j] + 2 * sum[2 * j + 1] + sum[2 * j + 2] + 8) / 16);
-            }
+            halvedColourRow(channels, stride, width, i, down.data(), out);
     });
 }
 

@@ -16,4 +16,10 @@ namespace steps {
 void halvedColour(const std::uint8_t *red, const std::uint8_t *green, const std::uint8_t *blue, std::size_t stride,
                   std::size_t width, std::size_t height, std::uint8_t *out);
 
+// Output row row of halvedColour alone, for a pass that halves other planes of the same rows
+// (the contrast map): channels are the red, green and blue starts, down a scratch row of width
+// values.
+void halvedColourRow(const std::uint8_t *const channels[3], std::size_t stride, std::size_t width, std::size_t row,
+                     std::uint16_t *down, std::uint8_t *out);
+
 } // namespace steps

@@ -5,7 +5,6 @@
 
 #include "contrast_map.hpp"
 #include "even_background.hpp"
-#include "halved_colour.hpp"
 #include "interleave.hpp"
 #include "module_link.hpp"
 #include "step_checks.hpp"
@@ -52,9 +51,7 @@ PyObject *wrapEvenIntoModule(PyObject *, PyObject *args)
                 // (contrast, peak, tint), then the halved colour, three bytes a pixel.
                 auto *out = reinterpret_cast<std::uint16_t *>(PyByteArray_AS_STRING(contrast.object));
                 contrastMap(planes.red, planes.green, planes.blue, 1, width, height, ratioTable(exponent, knee), out,
-                            out + halved, out + 2 * halved);
-                halvedColour(planes.red, planes.green, planes.blue, 1, width, height,
-                             reinterpret_cast<std::uint8_t *>(out + 3 * halved));
+                            out + halved, out + 2 * halved, reinterpret_cast<std::uint8_t *>(out + 3 * halved));
             }
         }))
         return nullptr;

@@ -117,3 +117,21 @@ TEST(HalvedColour, AveragesLikeTheModuleFromPlanesOrInterleavedSamples)
         EXPECT_EQ(planar[3 * (outWidth * 3 + j) + 1], 240); // rows 6-8 are clear of it
     }
 }
+
+TEST(HalvedColour, TakenBesideTheContrastMapItIsTheSameAndChangesNothingElse)
+{
+    const std::size_t width = 13, height = 11, count = 6 * 5;
+    std::vector<std::uint8_t> rgb(3 * width * height);
+    for (std::size_t i = 0; i < rgb.size(); ++i)
+        rgb[i] = std::uint8_t((i * 37 + i / 7) % 256);
+    const std::array<float, 256> ratios = ratioTable(1.5, 0.04);
+    std::vector<std::uint16_t> alone(3 * count), beside(3 * count);
+    std::vector<std::uint8_t> colourAlone(3 * count), colourBeside(3 * count);
+    contrastMap(rgb.data(), rgb.data() + 1, rgb.data() + 2, 3, width, height, ratios, alone.data(),
+                alone.data() + count, alone.data() + 2 * count);
+    halvedColour(rgb.data(), rgb.data() + 1, rgb.data() + 2, 3, width, height, colourAlone.data());
+    contrastMap(rgb.data(), rgb.data() + 1, rgb.data() + 2, 3, width, height, ratios, beside.data(),
+                beside.data() + count, beside.data() + 2 * count, colourBeside.data());
+    EXPECT_EQ(alone, beside);
+    EXPECT_EQ(colourAlone, colourBeside);
+}
